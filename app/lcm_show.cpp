@@ -1,0 +1,75 @@
+// lcm-show: show two lines of text on the display module and exit.
+#include <array>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "lcm.h"
+#include "serial.h"
+
+namespace {
+
+constexpr int EXIT_USAGE = 2;
+constexpr int EXIT_PORT_FAILURE = 1;
+
+struct Line {
+  std::array<unsigned char, LCM_COLUMNS> text{};
+  int length = 0;
+};
+
+// Lines are cut by bytes, not characters.
+Line make_line(const char *argument)
+{
+  Line line;
+  line.length = static_cast<int>(strnlen(argument, line.text.size()));
+  memcpy(line.text.data(), argument, static_cast<size_t>(line.length));
+  return line;
+}
+
+// A missing reply still leaves the text on the display, so the run goes on
+// after one; a port that cannot be written ends it.
+bool step(int result, int *first_errno)
+{
+  if (result >= 0)
+    return true;
+  if (*first_errno == 0)
+    *first_errno = errno != 0 ? errno : EIO;
+  return errno == ETIMEDOUT;
+}
+
+const char *describe(int error)
+{
+  switch (error) {
+  case ETIMEDOUT:
+    return "the display module did not answer";
+  case EAGAIN:
+    return "the port stayed busy, bytes were not sent";
+  default:
+    return strerror(error);
+  }
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+  if (argc != 3) {
+    printf("usage: %s Line1 Line2\n", argc > 0 && argv[0] ? argv[0] : "lcm-show");
+    return EXIT_USAGE;
+  }
+  const Line first = make_line(argv[1]);
+  const Line second = make_line(argv[2]);
+
+  int error = 0;
+  (void)(step(lcm_cursor(0), &error) && step(lcm_clear(), &error) &&
+         step(lcm_move(MOVE_HOME), &error) &&
+         step(lcm_write(first.length, first.text.data()), &error) &&
+         step(lcm_set_pos(1, 0), &error) &&
+         step(lcm_write(second.length, second.text.data()), &error));
+  if (error == 0)
+    return 0;
+  // When the port would not open, perror has already said why.
+  if (port_is_open())
+    fprintf(stderr, "lcm-show: %s: %s\n", devicename, describe(error));
+  return EXIT_PORT_FAILURE;
+}

@@ -1,0 +1,233 @@
+#include "lcm.h"
+
+#include <array>
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <pthread.h>
+#include <unistd.h>
+
+#include "serial.h"
+
+pthread_mutex_t mutex;
+
+namespace {
+
+constexpr std::uint16_t LCM_PORT = 2;
+
+constexpr unsigned char LCM_PREFIX = 0xFE;
+constexpr unsigned char LCM_DISPLAY_ON = 0x01;
+constexpr unsigned char LCM_DISPLAY_OFF = 0x02;
+constexpr unsigned char LCM_CLEAR = 0x03;
+constexpr unsigned char LCM_CURSOR_ON = 0x05;
+constexpr unsigned char LCM_CURSOR_OFF = 0x06;
+constexpr unsigned char LCM_SET_POS = 0x09;
+constexpr unsigned char LCM_GET_POS = 0x0A;
+constexpr unsigned char LCM_GET_KEY = 0x0B;
+
+constexpr std::array<unsigned char, 16> LCM_INIT_SEQUENCE = {
+    0x00, 0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07,
+    0xFE, 0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07};
+
+constexpr useconds_t QUERY_PAUSE_US = 10000;
+constexpr int LAST_COLUMN = LCM_COLUMNS - 1;
+
+// A text byte equal to the lead byte would be taken for a command.
+constexpr unsigned char TEXT_STAND_IN = '?';
+
+pthread_once_t lcm_once = PTHREAD_ONCE_INIT;
+
+void lcm_start()
+{
+  port_open(LCM_PORT);
+  (void)port_write(LCM_INIT_SEQUENCE.data(), static_cast<int>(LCM_INIT_SEQUENCE.size()));
+  pthread_mutex_init(&mutex, nullptr);
+}
+
+// pthread_once lets two threads make their first call together.
+void lcm_start_once()
+{
+  pthread_once(&lcm_once, lcm_start);
+}
+
+// Every byte goes out in a write of its own.
+int lcm_send(unsigned char byte)
+{
+  const unsigned char buffer = byte;
+  return port_write(&buffer, 1) == 1 ? 0 : -1;
+}
+
+int lcm_send_command(unsigned char code)
+{
+  if (lcm_send(LCM_PREFIX) < 0)
+    return -1;
+  return lcm_send(code);
+}
+
+int lcm_plain_command(unsigned char code)
+{
+  lcm_start_once();
+  pthread_mutex_lock(&mutex);
+  const int result = lcm_send_command(code);
+  pthread_mutex_unlock(&mutex);
+  return result;
+}
+
+// The query and the reading of its reply share one hold of the lock, so no
+// other thread's command can come between them.
+int lcm_query(unsigned char code, unsigned char *reply)
+{
+  lcm_start_once();
+  pthread_mutex_lock(&mutex);
+  int result = lcm_send_command(code);
+  if (result == 0) {
+    usleep(QUERY_PAUSE_US);
+    unsigned char buffer = 0;
+    const int count = port_read(&buffer, 1);
+    if (count == 1) {
+      *reply = buffer;
+    } else {
+      if (count == 0)
+        errno = ETIMEDOUT;
+      result = -1;
+    }
+  }
+  pthread_mutex_unlock(&mutex);
+  return result;
+}
+
+int lcm_decode_key(unsigned char reply)
+{
+  switch (reply) {
+  case 0x0E:
+    return KEY_UP;
+  case 0x07:
+    return KEY_DOWN;
+  case 0x0D:
+    return KEY_RIGHT;
+  case 0x0B:
+    return KEY_LEFT;
+  default:
+    return reply;
+  }
+}
+
+int lcm_send_text(int count, const unsigned char *text)
+{
+  pthread_mutex_lock(&mutex);
+  int result = 0;
+  for (int i = 0; i < count && result == 0; i++)
+    result = lcm_send(text[i] == LCM_PREFIX ? TEXT_STAND_IN : text[i]);
+  pthread_mutex_unlock(&mutex);
+  return result;
+}
+
+// Moves that depend on where the cursor is; the position is known here.
+int lcm_move_from(int kind, int row, int column)
+{
+  switch (kind) {
+  case MOVE_HOME:
+    return lcm_set_pos(0, 0);
+  case MOVE_NEXT:
+    return lcm_set_pos(row, column < LAST_COLUMN ? column + 1 : column);
+  case MOVE_PREV:
+    return lcm_set_pos(row, column > 0 ? column - 1 : column);
+  case MOVE_BACKSPACE: {
+    const int target = column > 0 ? column - 1 : column;
+    const unsigned char space = ' ';
+    printf("row = %d, column = %d\n", row, target);
+    if (lcm_set_pos(row, target) < 0 || lcm_write(1, &space) < 0)
+      return -1;
+    return lcm_set_pos(row, target);
+  }
+  default:
+    return 0;
+  }
+}
+
+} // namespace
+
+int lcm_clear()
+{
+  return lcm_plain_command(LCM_CLEAR);
+}
+
+int lcm_display(unsigned char on)
+{
+  return lcm_plain_command(on ? LCM_DISPLAY_ON : LCM_DISPLAY_OFF);
+}
+
+int lcm_cursor(unsigned char on)
+{
+  return lcm_plain_command(on ? LCM_CURSOR_ON : LCM_CURSOR_OFF);
+}
+
+int lcm_set_pos(int row, int column)
+{
+  lcm_start_once();
+  if (static_cast<unsigned>(row) > 1) {
+    errno = EINVAL;
+    return -1;
+  }
+  const auto where = static_cast<unsigned char>(
+      (static_cast<unsigned>(row) * 64U + static_cast<unsigned>(column)) & 0xFFU);
+  pthread_mutex_lock(&mutex);
+  int result = lcm_send_command(LCM_SET_POS);
+  if (result == 0)
+    result = lcm_send(where);
+  pthread_mutex_unlock(&mutex);
+  return result;
+}
+
+int lcm_get_pos(int *row_out, int *column_out)
+{
+  unsigned char reply = 0;
+  const int result = lcm_query(LCM_GET_POS, &reply);
+  if (row_out)
+    *row_out = reply >= 0x40 ? 1 : 0;
+  if (column_out)
+    *column_out = reply & 0x0F;
+  return result;
+}
+
+int lcm_write(int length, const unsigned char *text)
+{
+  int row = 0;
+  int column = 0;
+  const int known = lcm_get_pos(&row, &column);
+  const int query_errno = errno;
+  if (!text)
+    length = 0;
+  // Written as a difference so that no length can overflow the sum.
+  const bool reaches_last = length > LAST_COLUMN - column;
+  const int count = reaches_last ? LCM_COLUMNS - column : (length > 0 ? length : 0);
+  if (lcm_send_text(count, text) < 0)
+    return -1;
+  if (known < 0) {
+    errno = query_errno;
+    return -1;
+  }
+  return reaches_last ? lcm_set_pos(row, LAST_COLUMN) : 0;
+}
+
+int lcm_move(int kind)
+{
+  int row = 0;
+  int column = 0;
+  if (lcm_get_pos(&row, &column) == 0)
+    return lcm_move_from(kind, row, column);
+  // Home needs no position; the others cannot be made without it.
+  const int query_errno = errno;
+  if (kind == MOVE_HOME && lcm_set_pos(0, 0) < 0)
+    return -1;
+  errno = query_errno;
+  return -1;
+}
+
+int lcm_get_key()
+{
+  unsigned char reply = 0;
+  if (lcm_query(LCM_GET_KEY, &reply) < 0)
+    return -1;
+  return lcm_decode_key(reply);
+}

@@ -1,0 +1,42 @@
+// Display module driver: 2 rows of 16 characters, a cursor and four buttons.
+//
+//   lcm_clear()                   clear the display
+//   lcm_display(on)               display on (nonzero) or off
+//   lcm_cursor(on)                show (nonzero) or hide the cursor
+//   lcm_set_pos(row, column)      place the cursor; -1 unless row is 0 or 1
+//   lcm_get_pos(&row, &column)    ask the module where the cursor is
+//   lcm_write(length, text)       write text at the cursor, clamped to its row
+//   lcm_move(kind)                MOVE_HOME, MOVE_NEXT, MOVE_PREV or MOVE_BACKSPACE
+//   lcm_get_key()                 ask for the buttons: a KEY_ code or the raw reply
+//
+// The first call of any operation opens the port and starts the module. Every
+// command goes out whole under one process-wide lock, so threads may share the
+// driver. Results: 0 (or a key code) on success; -1 with errno set on failure,
+// ETIMEDOUT when the module did not answer a query, EBADF when the port could
+// not be opened, EINVAL for a row other than 0 or 1.
+#ifndef LCM_LCM_LCM_H
+#define LCM_LCM_LCM_H
+
+constexpr int LCM_ROWS = 2;
+constexpr int LCM_COLUMNS = 16;
+
+constexpr int KEY_UP = 1;
+constexpr int KEY_DOWN = 2;
+constexpr int KEY_RIGHT = 3;
+constexpr int KEY_LEFT = 4;
+
+constexpr int MOVE_HOME = 1;
+constexpr int MOVE_NEXT = 2;
+constexpr int MOVE_PREV = 3;
+constexpr int MOVE_BACKSPACE = 4;
+
+int lcm_clear();
+int lcm_display(unsigned char on);
+int lcm_cursor(unsigned char on);
+int lcm_set_pos(int row, int column);
+int lcm_get_pos(int *row_out, int *column_out);
+int lcm_write(int length, const unsigned char *text);
+int lcm_move(int kind);
+int lcm_get_key();
+
+#endif

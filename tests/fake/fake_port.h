@@ -1,0 +1,37 @@
+// A stand-in for the serial link, linked in place of serial/ in driver tests:
+// records every port_write and answers port_read from a script.
+//
+//   fake_reset()                 forget what was sent, queued and configured
+//   fake_sent()                  every byte written since the reset, in order
+//   fake_writes()                each port_write call: its bytes and thread
+//   fake_queue_replies({..})     replies for the next reads, one byte each
+//   fake_set_responder(f)        choose each reply from the query code; -1 is silence
+//   fake_fail_open(on)           make port_open fail as a missing device does
+//   fake_fail_writes(error)      make writes fail with errno error (0: succeed)
+//   fake_open_count()            how many times port_open ran
+//   fake_read_count()            how many times port_read ran
+#ifndef LCM_TESTS_FAKE_PORT_H
+#define LCM_TESTS_FAKE_PORT_H
+
+#include <initializer_list>
+#include <thread>
+#include <vector>
+
+struct FakeWrite {
+  std::vector<unsigned char> bytes;
+  std::thread::id thread;
+};
+
+using FakeResponder = int (*)(unsigned char query_code);
+
+void fake_reset();
+std::vector<unsigned char> fake_sent();
+std::vector<FakeWrite> fake_writes();
+void fake_queue_replies(std::initializer_list<unsigned char> replies);
+void fake_set_responder(FakeResponder responder);
+void fake_fail_open(bool on);
+void fake_fail_writes(int error);
+int fake_open_count();
+int fake_read_count();
+
+#endif
