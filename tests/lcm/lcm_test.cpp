@@ -1,0 +1,231 @@
+#include <cerrno>
+#include <climits>
+#include <gtest/gtest.h>
+
+#include "bytes.h"
+#include "fake_port.h"
+#include "lcm.h"
+
+namespace {
+
+class Driver : public ::testing::Test {
+protected:
+  void SetUp() override
+  {
+    // The first operation of the process starts the driver; start it here so
+    // that every test sees only its own bytes.
+    (void)lcm_clear();
+    fake_reset();
+  }
+};
+
+TEST_F(Driver, PlainCommandsAreTwoBytesEach)
+{
+  EXPECT_EQ(lcm_display(1), 0);
+  EXPECT_EQ(lcm_display(0), 0);
+  EXPECT_EQ(lcm_cursor(7), 0);
+  EXPECT_EQ(lcm_cursor(0), 0);
+  EXPECT_EQ(lcm_clear(), 0);
+  EXPECT_EQ(fake_sent(), (Bytes{0xFE, 0x01, 0xFE, 0x02, 0xFE, 0x05, 0xFE, 0x06, 0xFE, 0x03}));
+  for (const FakeWrite &w : fake_writes())
+    EXPECT_EQ(w.bytes.size(), 1U) << "every byte goes out in a write of its own";
+}
+
+TEST_F(Driver, SetPositionSendsRowTimes64PlusColumn)
+{
+  EXPECT_EQ(lcm_set_pos(1, 3), 0);
+  EXPECT_EQ(lcm_set_pos(0, 16), 0);
+  EXPECT_EQ(lcm_set_pos(1, 200), 0);
+  EXPECT_EQ(fake_sent(), (Bytes{0xFE, 0x09, 0x43, 0xFE, 0x09, 0x10, 0xFE, 0x09, 0x08}));
+}
+
+TEST_F(Driver, SetPositionRefusesRowsOtherThanZeroAndOne)
+{
+  for (int row : {2, -1, INT_MAX, INT_MIN}) {
+    errno = 0;
+    EXPECT_EQ(lcm_set_pos(row, 0), -1) << row;
+    EXPECT_EQ(errno, EINVAL);
+  }
+  EXPECT_TRUE(fake_sent().empty());
+}
+
+TEST_F(Driver, PositionRepliesAreDecoded)
+{
+  struct Case {
+    unsigned char reply;
+    int row;
+    int column;
+  };
+  for (Case c : {Case{0x45, 1, 5}, Case{0x3F, 0, 15}, Case{0x50, 1, 0}, Case{0x00, 0, 0}, Case{0xFF, 1, 15}}) {
+    fake_reset();
+    fake_queue_replies({c.reply});
+    int row = -1;
+    int column = -1;
+    EXPECT_EQ(lcm_get_pos(&row, &column), 0);
+    EXPECT_EQ(row, c.row) << int{c.reply};
+    EXPECT_EQ(column, c.column) << int{c.reply};
+    EXPECT_EQ(fake_sent(), (Bytes{0xFE, 0x0A}));
+  }
+}
+
+TEST_F(Driver, KeyRepliesAreDecoded)
+{
+  const std::pair<unsigned char, int> cases[] = {
+      {0x0E, KEY_UP}, {0x07, KEY_DOWN}, {0x0D, KEY_RIGHT}, {0x0B, KEY_LEFT}, {0x0F, 15}, {0x01, 1}, {0xFF, 255}};
+  for (auto [reply, key] : cases) {
+    fake_reset();
+    fake_queue_replies({reply});
+    EXPECT_EQ(lcm_get_key(), key) << int{reply};
+    EXPECT_EQ(fake_sent(), (Bytes{0xFE, 0x0B}));
+  }
+}
+
+TEST_F(Driver, WriteIsClampedToTheCursorsRow)
+{
+  const Bytes twenty = text_bytes("ABCDEFGHIJKLMNOPQRST");
+
+  fake_queue_replies({0x0A});
+  EXPECT_EQ(lcm_write(10, twenty.data()), 0);
+  EXPECT_EQ(fake_sent(), (Bytes{0xFE, 0x0A} + text_bytes("ABCDEF") + Bytes{0xFE, 0x09, 0x0F}));
+
+  fake_reset();
+  fake_queue_replies({0x4A});
+  EXPECT_EQ(lcm_write(10, twenty.data()), 0);
+  EXPECT_EQ(fake_sent(), (Bytes{0xFE, 0x0A} + text_bytes("ABCDEF") + Bytes{0xFE, 0x09, 0x4F}));
+
+  fake_reset();
+  fake_queue_replies({0x00});
+  EXPECT_EQ(lcm_write(16, twenty.data()), 0);
+  EXPECT_EQ(fake_sent(), (Bytes{0xFE, 0x0A} + text_bytes("ABCDEFGHIJKLMNOP") + Bytes{0xFE, 0x09, 0x0F}));
+
+  fake_reset();
+  fake_queue_replies({0x00});
+  EXPECT_EQ(lcm_write(15, twenty.data()), 0);
+  EXPECT_EQ(fake_sent(), (Bytes{0xFE, 0x0A} + text_bytes("ABCDEFGHIJKLMNO")));
+}
+
+TEST_F(Driver, WriteOfNothingStillAsksForThePosition)
+{
+  const Bytes text = text_bytes("X");
+  for (int length : {0, -1, INT_MIN}) {
+    fake_reset();
+    fake_queue_replies({0x05});
+    EXPECT_EQ(lcm_write(length, text.data()), 0);
+    EXPECT_EQ(fake_sent(), (Bytes{0xFE, 0x0A}));
+  }
+  fake_reset();
+  fake_queue_replies({0x05});
+  EXPECT_EQ(lcm_write(5, nullptr), 0);
+  EXPECT_EQ(fake_sent(), (Bytes{0xFE, 0x0A}));
+}
+
+TEST_F(Driver, HugeLengthIsClampedWithoutOverflow)
+{
+  const Bytes text = text_bytes("abcdefghijklmnop");
+  fake_queue_replies({0x05});
+  EXPECT_EQ(lcm_write(INT_MAX, text.data()), 0);
+  EXPECT_EQ(fake_sent(), (Bytes{0xFE, 0x0A} + text_bytes("abcdefghijk") + Bytes{0xFE, 0x09, 0x0F}));
+}
+
+TEST_F(Driver, LeadByteInTextIsSentAsQuestionMark)
+{
+  const Bytes text = {0xFE, 0x02, 'a', 0xFE, 0xFD, 0x00};
+  fake_queue_replies({0x00});
+  EXPECT_EQ(lcm_write(6, text.data()), 0);
+  EXPECT_EQ(fake_sent(), (Bytes{0xFE, 0x0A, '?', 0x02, 'a', '?', 0xFD, 0x00}));
+}
+
+TEST_F(Driver, MovesSetTheNeighbouringColumn)
+{
+  struct Case {
+    int kind;
+    unsigned char reply;
+    Bytes after_query;
+  };
+  const Case cases[] = {
+      {MOVE_HOME, 0x47, {0xFE, 0x09, 0x00}},
+      {MOVE_NEXT, 0x03, {0xFE, 0x09, 0x04}},
+      {MOVE_NEXT, 0x4F, {0xFE, 0x09, 0x4F}},
+      {MOVE_PREV, 0x43, {0xFE, 0x09, 0x42}},
+      {MOVE_PREV, 0x40, {0xFE, 0x09, 0x40}},
+      {7, 0x05, {}},
+  };
+  for (const Case &c : cases) {
+    fake_reset();
+    fake_queue_replies({c.reply});
+    EXPECT_EQ(lcm_move(c.kind), 0);
+    EXPECT_EQ(fake_sent(), (Bytes{0xFE, 0x0A} + c.after_query)) << c.kind << " from " << int{c.reply};
+  }
+}
+
+TEST_F(Driver, BackspaceBlanksThePreviousColumn)
+{
+  fake_queue_replies({0x05, 0x04});
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(lcm_move(MOVE_BACKSPACE), 0);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "row = 0, column = 4\n");
+  EXPECT_EQ(fake_sent(), (Bytes{0xFE, 0x0A, 0xFE, 0x09, 0x04, 0xFE, 0x0A, 0x20, 0xFE, 0x09, 0x04}));
+
+  fake_reset();
+  fake_queue_replies({0x40, 0x40});
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(lcm_move(MOVE_BACKSPACE), 0);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "row = 1, column = 0\n");
+  EXPECT_EQ(fake_sent(), (Bytes{0xFE, 0x0A, 0xFE, 0x09, 0x40, 0xFE, 0x0A, 0x20, 0xFE, 0x09, 0x40}));
+}
+
+TEST_F(Driver, QueryWithoutReplyIsAFailureNotACodeByte)
+{
+  errno = 0;
+  EXPECT_EQ(lcm_get_key(), -1);
+  EXPECT_EQ(errno, ETIMEDOUT);
+
+  int row = 7;
+  int column = 7;
+  EXPECT_EQ(lcm_get_pos(&row, &column), -1);
+  EXPECT_EQ(errno, ETIMEDOUT);
+  EXPECT_EQ(row, 0);
+  EXPECT_EQ(column, 0);
+  EXPECT_EQ(fake_sent(), (Bytes{0xFE, 0x0B, 0xFE, 0x0A}));
+}
+
+TEST_F(Driver, WriteAtUnknownPositionSendsSixteenBytesAndFails)
+{
+  const Bytes twenty = text_bytes("ABCDEFGHIJKLMNOPQRST");
+  errno = 0;
+  EXPECT_EQ(lcm_write(20, twenty.data()), -1);
+  EXPECT_EQ(errno, ETIMEDOUT);
+  EXPECT_EQ(fake_sent(), (Bytes{0xFE, 0x0A} + text_bytes("ABCDEFGHIJKLMNOP")));
+}
+
+TEST_F(Driver, MovesAtUnknownPositionGoHomeOnly)
+{
+  EXPECT_EQ(lcm_move(MOVE_HOME), -1);
+  EXPECT_EQ(fake_sent(), (Bytes{0xFE, 0x0A, 0xFE, 0x09, 0x00}));
+  for (int kind : {MOVE_NEXT, MOVE_PREV, MOVE_BACKSPACE}) {
+    fake_reset();
+    testing::internal::CaptureStdout();
+    errno = 0;
+    EXPECT_EQ(lcm_move(kind), -1) << kind;
+    EXPECT_EQ(errno, ETIMEDOUT);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    EXPECT_EQ(fake_sent(), (Bytes{0xFE, 0x0A})) << kind;
+  }
+}
+
+TEST_F(Driver, WriteFailuresReachTheCaller)
+{
+  fake_fail_writes(EIO);
+  errno = 0;
+  EXPECT_EQ(lcm_clear(), -1);
+  EXPECT_EQ(errno, EIO);
+  EXPECT_EQ(lcm_set_pos(0, 0), -1);
+  EXPECT_EQ(lcm_get_key(), -1);
+  EXPECT_EQ(errno, EIO);
+  EXPECT_EQ(fake_read_count(), 0) << "no reply is awaited for a query that was not sent";
+  const Bytes text = text_bytes("abc");
+  EXPECT_EQ(lcm_write(3, text.data()), -1);
+  EXPECT_EQ(errno, EIO);
+}
+
+} // namespace
