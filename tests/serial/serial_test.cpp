@@ -1,0 +1,231 @@
+#include <cerrno>
+#include <cstdlib>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+#include "serial.h"
+#include "syscall_wraps.h"
+
+namespace {
+
+using Events = std::vector<std::string>;
+
+// The port is the slave side of a fresh pseudo-terminal; the test plays the
+// module on the master side.
+class Link : public ::testing::Test {
+protected:
+  int master = -1;
+
+  void SetUp() override
+  {
+    wraps_reset();
+    master = posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(grantpt(master), 0);
+    ASSERT_EQ(unlockpt(master), 0);
+    script.redirect = ptsname(master);
+  }
+
+  void TearDown() override
+  {
+    port_close();
+    close(master);
+  }
+
+  void open_port()
+  {
+    script.skip_sleeps = true;
+    ASSERT_GT(port_open(2), 0);
+    ASSERT_EQ(port_is_open(), 1);
+    events.clear();
+  }
+
+  // Waits, with a generous bound, until the port has bytes to read.
+  void await_input()
+  {
+    pollfd p{fd, POLLIN, 0};
+    ASSERT_EQ(poll(&p, 1, 10000), 1);
+  }
+
+  std::vector<unsigned char> drain_master(size_t expected)
+  {
+    std::vector<unsigned char> got;
+    while (got.size() < expected) {
+      pollfd p{master, POLLIN, 0};
+      if (poll(&p, 1, 10000) != 1)
+        break;
+      unsigned char buffer[64];
+      const ssize_t n = read(master, buffer, sizeof buffer);
+      if (n <= 0)
+        break;
+      got.insert(got.end(), buffer, buffer + n);
+    }
+    return got;
+  }
+};
+
+TEST_F(Link, OpenMakesThePortRawAt9600AndFlushesThreeTimes)
+{
+  script.skip_sleeps = true;
+  const int result = port_open(2);
+  EXPECT_GT(result, 0);
+  EXPECT_EQ(result, fd);
+  EXPECT_STREQ(devicename, "/dev/ttyS1");
+  EXPECT_EQ(events, (Events{"open /dev/ttyS1", "tcflush 0", "tcsetattr", "tcflush 2", "usleep 100000",
+                            "tcflush 2", "usleep 100000", "tcflush 2", "usleep 100000"}));
+  EXPECT_EQ(newtio.c_cflag, static_cast<tcflag_t>(B9600 | CS8 | CREAD | HUPCL | CLOCAL));
+  EXPECT_EQ(newtio.c_cflag & ~static_cast<tcflag_t>(CBAUD), 0xCB0U);
+
+  struct termios applied {};
+  ASSERT_EQ(tcgetattr(fd, &applied), 0);
+  EXPECT_EQ(cfgetospeed(&applied), static_cast<speed_t>(B9600));
+  EXPECT_EQ(applied.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
+  EXPECT_EQ(applied.c_cflag & (PARENB | CSTOPB | CRTSCTS), 0U);
+  EXPECT_NE(applied.c_cflag & CREAD, 0U);
+  EXPECT_NE(applied.c_cflag & CLOCAL, 0U);
+  EXPECT_EQ(applied.c_iflag, static_cast<tcflag_t>(IGNPAR));
+  EXPECT_EQ(applied.c_oflag, 0U);
+  EXPECT_EQ(applied.c_lflag, 0U);
+  EXPECT_EQ(applied.c_cc[VMIN], 1);
+  EXPECT_EQ(applied.c_cc[VTIME], 0);
+  EXPECT_EQ(fcntl(fd, F_GETFL) & O_NONBLOCK, O_NONBLOCK);
+}
+
+TEST_F(Link, PortNumberCountsFromOne)
+{
+  script.skip_sleeps = true;
+  EXPECT_GT(port_open(1), 0);
+  EXPECT_STREQ(devicename, "/dev/ttyS0");
+  ASSERT_FALSE(events.empty());
+  EXPECT_EQ(events[0], "open /dev/ttyS0");
+}
+
+TEST_F(Link, MissingDeviceIsReportedAndHoldsTrafficBack)
+{
+  script.redirect.clear();
+  const bool stdin_was_open = fcntl(0, F_GETFD) != -1;
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(port_open(2), 0);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "/dev/ttyS1: No such file or directory\n");
+  EXPECT_STREQ(message, "Open /dev/ttyS1 fail!!\r\n");
+  EXPECT_EQ(fd, 0);
+  EXPECT_EQ(port_is_open(), 0);
+
+  const unsigned char bytes[2] = {0xFE, 0x03};
+  unsigned char reply = 0x55;
+  errno = 0;
+  EXPECT_EQ(port_write(bytes, 2), -1);
+  EXPECT_EQ(errno, EBADF);
+  EXPECT_EQ(port_read(&reply, 1), -1);
+  EXPECT_EQ(errno, EBADF);
+  port_close();
+  EXPECT_EQ(events, (Events{"open /dev/ttyS1"})) << "nothing may reach descriptor 0";
+  EXPECT_EQ(reply, 0x55);
+  EXPECT_EQ(fcntl(0, F_GETFD) != -1, stdin_was_open) << "standard input must stay open";
+}
+
+TEST_F(Link, BytesTravelIntactBothWays)
+{
+  open_port();
+  const unsigned char sent[] = {0xFE, 0x09, 0x40, 0x0A, 0x0D, 0x00, 0x11, 0x13};
+  EXPECT_EQ(port_write(sent, sizeof sent), static_cast<int>(sizeof sent));
+  EXPECT_EQ(drain_master(sizeof sent), std::vector<unsigned char>(sent, sent + sizeof sent));
+
+  const unsigned char replies[] = {0x0D, 0x0A, 0xFE};
+  ASSERT_EQ(write(master, replies, sizeof replies), static_cast<ssize_t>(sizeof replies));
+  std::vector<unsigned char> got;
+  for (int i = 0; i < 3; i++) {
+    unsigned char byte = 0;
+    ASSERT_EQ(port_read(&byte, 1), 1);
+    got.push_back(byte);
+  }
+  EXPECT_EQ(got, std::vector<unsigned char>(replies, replies + 3));
+}
+
+TEST_F(Link, ReadTakesAWaitingByteAtOnce)
+{
+  open_port();
+  const unsigned char reply = 0x45;
+  ASSERT_EQ(write(master, &reply, 1), 1);
+  await_input();
+  events.clear();
+  unsigned char byte = 0;
+  EXPECT_EQ(port_read(&byte, 1), 1);
+  EXPECT_EQ(byte, 0x45);
+  EXPECT_EQ(events, (Events{"ioctl", "read 1"}));
+}
+
+TEST_F(Link, ReadOfSilenceGivesUpAfterAboutASecond)
+{
+  open_port();
+  unsigned char byte = 0x77;
+  EXPECT_EQ(port_read(&byte, 1), 0);
+  EXPECT_EQ(byte, 0x77);
+  EXPECT_EQ(count_events("ioctl"), 1001);
+  EXPECT_EQ(count_events("usleep 1000"), 1000);
+  EXPECT_EQ(events.size(), 2001U) << "no read call for nothing";
+}
+
+TEST_F(Link, FailedByteCountEndsTheReadAtOnce)
+{
+  open_port();
+  script.fionread_error = EIO;
+  unsigned char byte = 0x77;
+  errno = 0;
+  EXPECT_EQ(port_read(&byte, 1), -1);
+  EXPECT_EQ(errno, EIO);
+  EXPECT_EQ(events, (Events{"ioctl"}));
+  EXPECT_EQ(byte, 0x77);
+}
+
+TEST_F(Link, BusyPortIsWaitedOutForAboutASecond)
+{
+  open_port();
+  script.writes_busy = true;
+  const unsigned char bytes[5] = {1, 2, 3, 4, 5};
+  EXPECT_EQ(port_write(bytes, 5), 0);
+  EXPECT_EQ(count_events("write 5"), 101);
+  EXPECT_EQ(count_events("usleep 10000"), 100);
+  EXPECT_EQ(events.size(), 201U);
+}
+
+TEST_F(Link, PartialWriteIsFinished)
+{
+  open_port();
+  script.write_limits = {3};
+  const unsigned char bytes[5] = {'h', 'e', 'l', 'l', 'o'};
+  EXPECT_EQ(port_write(bytes, 5), 5);
+  EXPECT_EQ(events, (Events{"write 5", "usleep 1", "write 2"}));
+  EXPECT_EQ(drain_master(5), std::vector<unsigned char>(bytes, bytes + 5));
+}
+
+TEST_F(Link, EmptyAndNegativeWrites)
+{
+  open_port();
+  const unsigned char byte = 0;
+  EXPECT_EQ(port_write(&byte, 0), 0);
+  EXPECT_EQ(events, (Events{"write 0"}));
+  errno = 0;
+  EXPECT_EQ(port_write(&byte, -1), -1);
+  EXPECT_EQ(errno, EINVAL);
+  EXPECT_EQ(events.size(), 1U);
+}
+
+TEST_F(Link, WriteErrorsOtherThanBusyFailAtOnce)
+{
+  open_port();
+  close(master);
+  master = -1;
+  const unsigned char bytes[3] = {1, 2, 3};
+  // With the master gone the line is hung up.
+  errno = 0;
+  EXPECT_EQ(port_write(bytes, 3), -1);
+  EXPECT_EQ(errno, EIO);
+  EXPECT_EQ(count_events("usleep 10000"), 0);
+}
+
+} // namespace

@@ -1,0 +1,124 @@
+#include "syscall_wraps.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdarg>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+SyscallScript script;
+std::vector<std::string> events;
+
+namespace {
+int port_descriptor = -1;
+}
+
+void wraps_reset()
+{
+  script = SyscallScript{};
+  events.clear();
+}
+
+int count_events(const std::string &event)
+{
+  int n = 0;
+  for (const std::string &e : events)
+    n += e == event ? 1 : 0;
+  return n;
+}
+
+extern "C" {
+
+int __real_open(const char *path, int flags, ...);
+ssize_t __real_read(int fd, void *buffer, size_t length);
+int __real_ioctl(int fd, unsigned long request, ...);
+int __real_usleep(useconds_t microseconds);
+int __real_tcflush(int fd, int queue);
+int __real_tcsetattr(int fd, int when, const struct termios *settings);
+
+int __wrap_open(const char *path, int flags, ...)
+{
+  mode_t mode = 0;
+  if (flags & O_CREAT) {
+    va_list args;
+    va_start(args, flags);
+    mode = static_cast<mode_t>(va_arg(args, int));
+    va_end(args);
+  }
+  if (strncmp(path, "/dev/ttyS", 9) != 0)
+    return __real_open(path, flags, mode);
+  events.push_back(std::string("open ") + path);
+  if (script.redirect.empty()) {
+    errno = ENOENT;
+    return -1;
+  }
+  port_descriptor = __real_open(script.redirect.c_str(), flags);
+  return port_descriptor;
+}
+
+// A fortified build opens through __open_2; it must not reach a real port either.
+int __wrap___open_2(const char *path, int flags)
+{
+  return __wrap_open(path, flags);
+}
+
+ssize_t __wrap_write(int fd, const void *data, size_t length)
+{
+  if (fd != port_descriptor)
+    return __real_write(fd, data, length);
+  events.push_back("write " + std::to_string(length));
+  if (script.writes_busy) {
+    errno = EAGAIN;
+    return -1;
+  }
+  if (!script.write_limits.empty()) {
+    length = std::min(length, script.write_limits.front());
+    script.write_limits.erase(script.write_limits.begin());
+  }
+  return __real_write(fd, data, length);
+}
+
+ssize_t __wrap_read(int fd, void *buffer, size_t length)
+{
+  if (fd == port_descriptor)
+    events.push_back("read " + std::to_string(length));
+  return __real_read(fd, buffer, length);
+}
+
+int __wrap_ioctl(int fd, unsigned long request, ...)
+{
+  va_list args;
+  va_start(args, request);
+  void *argument = va_arg(args, void *);
+  va_end(args);
+  if (fd == port_descriptor && request == FIONREAD) {
+    events.push_back("ioctl");
+    if (script.fionread_error != 0) {
+      errno = script.fionread_error;
+      return -1;
+    }
+  }
+  return __real_ioctl(fd, request, argument);
+}
+
+int __wrap_usleep(useconds_t microseconds)
+{
+  events.push_back("usleep " + std::to_string(microseconds));
+  return script.skip_sleeps ? 0 : __real_usleep(microseconds);
+}
+
+int __wrap_tcflush(int fd, int queue)
+{
+  events.push_back("tcflush " + std::to_string(queue));
+  return __real_tcflush(fd, queue);
+}
+
+int __wrap_tcsetattr(int fd, int when, const struct termios *settings)
+{
+  events.push_back("tcsetattr");
+  return __real_tcsetattr(fd, when, settings);
+}
+}

@@ -1,0 +1,33 @@
+// The serial link's system calls, substituted at link time (-Wl,--wrap) so
+// that tests can count them and force the faults a real port rarely shows.
+// Calls on descriptors other than the port pass straight through.
+#ifndef LCM_TESTS_SYSCALL_WRAPS_H
+#define LCM_TESTS_SYSCALL_WRAPS_H
+
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+struct SyscallScript {
+  // Where opens of /dev/ttyS* go instead; empty makes them fail with ENOENT.
+  std::string redirect;
+  // Record sleeps without sleeping.
+  bool skip_sleeps = false;
+  // Every write to the port answers EAGAIN.
+  bool writes_busy = false;
+  // The most bytes each successive write to the port accepts.
+  std::vector<size_t> write_limits;
+  // errno of a failing FIONREAD query; 0 lets it through.
+  int fionread_error = 0;
+};
+
+extern SyscallScript script;
+// What the link did, one entry a call: "open /dev/ttyS1", "tcflush 2",
+// "tcsetattr", "usleep 100000", "write 3", "ioctl", "read 1".
+extern std::vector<std::string> events;
+
+void wraps_reset();
+int count_events(const std::string &event);
+extern "C" ssize_t __real_write(int fd, const void *data, size_t length);
+
+#endif
