@@ -137,6 +137,8 @@ TEST_F(Link, BytesTravelIntactBothWays)
 
   const unsigned char replies[] = {0x0D, 0x0A, 0xFE};
   ASSERT_EQ(write(master, replies, sizeof replies), static_cast<ssize_t>(sizeof replies));
+  await_input();
+  script.skip_sleeps = false;
   std::vector<unsigned char> got;
   for (int i = 0; i < 3; i++) {
     unsigned char byte = 0;
