@@ -1,0 +1,131 @@
+// lcm-show's main against the stand-in serial link: what it sends, prints
+// and exits with. Each run needs a driver of its own, so each runs in a child.
+#include <cerrno>
+#include <gtest/gtest.h>
+#include <string>
+#include <vector>
+
+#include "../lcm/bytes.h"
+#include "fake_port.h"
+#include "fresh_process.h"
+
+int lcm_show_main(int argc, char **argv);
+
+namespace {
+
+struct ShowRun {
+  int status;
+  std::string out;
+  std::string err;
+};
+
+ShowRun run_show(std::vector<std::string> arguments)
+{
+  std::vector<char *> argv;
+  for (std::string &a : arguments)
+    argv.push_back(a.data());
+  argv.push_back(nullptr);
+  testing::internal::CaptureStdout();
+  testing::internal::CaptureStderr();
+  const int status = lcm_show_main(static_cast<int>(arguments.size()), argv.data());
+  const std::string out = testing::internal::GetCapturedStdout();
+  return ShowRun{status, out, testing::internal::GetCapturedStderr()};
+}
+
+const Bytes HELLO_WORLD_HEAD = INIT_SEQUENCE + Bytes{0xFE, 0x06, 0xFE, 0x03, 0xFE, 0x0A, 0xFE, 0x09, 0x00, 0xFE, 0x0A};
+
+TEST(LcmShow, HelloWorldStream)
+{
+  in_fresh_process([] {
+    fake_queue_replies({0x33, 0x00, 0x40});
+    const ShowRun run = run_show({"lcm-show", "Hello", "World"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(fake_sent(), (HELLO_WORLD_HEAD + text_bytes("Hello") + Bytes{0xFE, 0x09, 0x40, 0xFE, 0x0A} +
+                               text_bytes("World")));
+  });
+}
+
+TEST(LcmShow, LinesAreCutToSixteenBytes)
+{
+  in_fresh_process([] {
+    // The second line starts with a two-byte character straddling byte 16.
+    fake_queue_replies({0x00, 0x00, 0x40});
+    const ShowRun run = run_show({"lcm-show", "ABCDEFGHIJKLMNOPQRS", "0123456789abcde\xC3\xA9"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(fake_sent(), (HELLO_WORLD_HEAD + text_bytes("ABCDEFGHIJKLMNOP") +
+                               Bytes{0xFE, 0x09, 0x0F, 0xFE, 0x09, 0x40, 0xFE, 0x0A} +
+                               text_bytes("0123456789abcde\xC3") + Bytes{0xFE, 0x09, 0x4F}));
+  });
+}
+
+TEST(LcmShow, EmptyFirstLineStillQueriesAndWritesTheSecond)
+{
+  in_fresh_process([] {
+    fake_queue_replies({0x00, 0x00, 0x40});
+    const ShowRun run = run_show({"lcm-show", "", "-x"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(fake_sent(), (HELLO_WORLD_HEAD + Bytes{0xFE, 0x09, 0x40, 0xFE, 0x0A} + text_bytes("-x")));
+  });
+}
+
+TEST(LcmShow, WrongArgumentCountPrintsUsageAndTouchesNoPort)
+{
+  const std::vector<std::vector<std::string>> cases = {
+      {"lcm-show"}, {"lcm-show", "one"}, {"./lcm-show", "a", "b", "c"}, {std::string(236, 'p')}};
+  for (const auto &arguments : cases) {
+    in_fresh_process([&] {
+      const ShowRun run = run_show(arguments);
+      EXPECT_EQ(run.out, "usage: " + arguments[0] + " Line1 Line2\n");
+      EXPECT_EQ(run.status, 2) << "whatever the length of the program name";
+      EXPECT_EQ(fake_open_count(), 0);
+    });
+  }
+}
+
+TEST(LcmShow, NoArgumentVectorAtAll)
+{
+  in_fresh_process([] {
+    char *argv[] = {nullptr};
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(lcm_show_main(0, argv), 2);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "usage: lcm-show Line1 Line2\n");
+  });
+}
+
+TEST(LcmShow, SilentModuleIsAFailureButTheTextIsShown)
+{
+  in_fresh_process([] {
+    const ShowRun run = run_show({"lcm-show", "Hello", "World"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err, "lcm-show: /dev/ttyS1: the display module did not answer\n");
+    EXPECT_EQ(fake_sent(), (HELLO_WORLD_HEAD + text_bytes("Hello") + Bytes{0xFE, 0x09, 0x40, 0xFE, 0x0A} +
+                               text_bytes("World")));
+  });
+}
+
+TEST(LcmShow, UnopenedPortIsAFailureWithoutASecondMessage)
+{
+  in_fresh_process([] {
+    fake_fail_open(true);
+    const ShowRun run = run_show({"lcm-show", "Hello", "World"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "") << "the link's own perror line is the message";
+    EXPECT_TRUE(fake_sent().empty());
+  });
+}
+
+TEST(LcmShow, WriteFailureEndsTheRun)
+{
+  in_fresh_process([] {
+    fake_fail_writes(EIO);
+    const ShowRun run = run_show({"lcm-show", "Hello", "World"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "lcm-show: /dev/ttyS1: Input/output error\n");
+    EXPECT_EQ(fake_read_count(), 0) << "the run stops at the first failed write";
+  });
+}
+
+} // namespace
