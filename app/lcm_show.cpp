@@ -45,7 +45,8 @@ const char *describe(int error)
   case EAGAIN:
     return "the port stayed busy, bytes were not sent";
   default:
-    return strerror(error);
+    // lcm-show runs a single thread.
+    return strerror(error); // NOLINT(concurrency-mt-unsafe)
   }
 }
 
@@ -61,10 +62,8 @@ int main(int argc, char **argv)
   const Line second = make_line(argv[2]);
 
   int error = 0;
-  (void)(step(lcm_cursor(0), &error) && step(lcm_clear(), &error) &&
-         step(lcm_move(MOVE_HOME), &error) &&
-         step(lcm_write(first.length, first.text.data()), &error) &&
-         step(lcm_set_pos(1, 0), &error) &&
+  (void)(step(lcm_cursor(0), &error) && step(lcm_clear(), &error) && step(lcm_move(MOVE_HOME), &error) &&
+         step(lcm_write(first.length, first.text.data()), &error) && step(lcm_set_pos(1, 0), &error) &&
          step(lcm_write(second.length, second.text.data()), &error));
   if (error == 0)
     return 0;

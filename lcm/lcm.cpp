@@ -25,9 +25,8 @@ constexpr unsigned char LCM_SET_POS = 0x09;
 constexpr unsigned char LCM_GET_POS = 0x0A;
 constexpr unsigned char LCM_GET_KEY = 0x0B;
 
-constexpr std::array<unsigned char, 16> LCM_INIT_SEQUENCE = {
-    0x00, 0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07,
-    0xFE, 0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07};
+constexpr std::array<unsigned char, 16> LCM_INIT_SEQUENCE = {0x00, 0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07,
+                                                             0xFE, 0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07};
 
 constexpr useconds_t QUERY_PAUSE_US = 10000;
 constexpr int LAST_COLUMN = LCM_COLUMNS - 1;
@@ -169,8 +168,8 @@ int lcm_set_pos(int row, int column)
     errno = EINVAL;
     return -1;
   }
-  const auto where = static_cast<unsigned char>(
-      (static_cast<unsigned>(row) * 64U + static_cast<unsigned>(column)) & 0xFFU);
+  const auto where =
+      static_cast<unsigned char>((static_cast<unsigned>(row) * 64U + static_cast<unsigned>(column)) & 0xFFU);
   pthread_mutex_lock(&mutex);
   int result = lcm_send_command(LCM_SET_POS);
   if (result == 0)

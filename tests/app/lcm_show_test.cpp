@@ -32,7 +32,8 @@ ShowRun run_show(std::vector<std::string> arguments)
   return ShowRun{status, out, testing::internal::GetCapturedStderr()};
 }
 
-const Bytes HELLO_WORLD_HEAD = INIT_SEQUENCE + Bytes{0xFE, 0x06, 0xFE, 0x03, 0xFE, 0x0A, 0xFE, 0x09, 0x00, 0xFE, 0x0A};
+const Bytes HELLO_WORLD_HEAD =
+    INIT_SEQUENCE + Bytes{0xFE, 0x06, 0xFE, 0x03, 0xFE, 0x0A, 0xFE, 0x09, 0x00, 0xFE, 0x0A};
 
 TEST(LcmShow, HelloWorldStream)
 {
@@ -43,7 +44,7 @@ TEST(LcmShow, HelloWorldStream)
     EXPECT_EQ(run.out, "");
     EXPECT_EQ(run.err, "");
     EXPECT_EQ(fake_sent(), (HELLO_WORLD_HEAD + text_bytes("Hello") + Bytes{0xFE, 0x09, 0x40, 0xFE, 0x0A} +
-                               text_bytes("World")));
+                            text_bytes("World")));
   });
 }
 
@@ -55,8 +56,8 @@ TEST(LcmShow, LinesAreCutToSixteenBytes)
     const ShowRun run = run_show({"lcm-show", "ABCDEFGHIJKLMNOPQRS", "0123456789abcde\xC3\xA9"});
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(fake_sent(), (HELLO_WORLD_HEAD + text_bytes("ABCDEFGHIJKLMNOP") +
-                               Bytes{0xFE, 0x09, 0x0F, 0xFE, 0x09, 0x40, 0xFE, 0x0A} +
-                               text_bytes("0123456789abcde\xC3") + Bytes{0xFE, 0x09, 0x4F}));
+                            Bytes{0xFE, 0x09, 0x0F, 0xFE, 0x09, 0x40, 0xFE, 0x0A} +
+                            text_bytes("0123456789abcde\xC3") + Bytes{0xFE, 0x09, 0x4F}));
   });
 }
 
@@ -102,7 +103,7 @@ TEST(LcmShow, SilentModuleIsAFailureButTheTextIsShown)
     EXPECT_EQ(run.out, "");
     EXPECT_EQ(run.err, "lcm-show: /dev/ttyS1: the display module did not answer\n");
     EXPECT_EQ(fake_sent(), (HELLO_WORLD_HEAD + text_bytes("Hello") + Bytes{0xFE, 0x09, 0x40, 0xFE, 0x0A} +
-                               text_bytes("World")));
+                            text_bytes("World")));
   });
 }
 

@@ -56,7 +56,8 @@ TEST_F(Driver, PositionRepliesAreDecoded)
     int row;
     int column;
   };
-  for (Case c : {Case{0x45, 1, 5}, Case{0x3F, 0, 15}, Case{0x50, 1, 0}, Case{0x00, 0, 0}, Case{0xFF, 1, 15}}) {
+  for (Case c :
+       {Case{0x45, 1, 5}, Case{0x3F, 0, 15}, Case{0x50, 1, 0}, Case{0x00, 0, 0}, Case{0xFF, 1, 15}}) {
     fake_reset();
     fake_queue_replies({c.reply});
     int row = -1;
@@ -70,8 +71,9 @@ TEST_F(Driver, PositionRepliesAreDecoded)
 
 TEST_F(Driver, KeyRepliesAreDecoded)
 {
-  const std::pair<unsigned char, int> cases[] = {
-      {0x0E, KEY_UP}, {0x07, KEY_DOWN}, {0x0D, KEY_RIGHT}, {0x0B, KEY_LEFT}, {0x0F, 15}, {0x01, 1}, {0xFF, 255}};
+  const std::pair<unsigned char, int> cases[] = {{0x0E, KEY_UP},   {0x07, KEY_DOWN}, {0x0D, KEY_RIGHT},
+                                                 {0x0B, KEY_LEFT}, {0x0F, 15},       {0x01, 1},
+                                                 {0xFF, 255}};
   for (auto [reply, key] : cases) {
     fake_reset();
     fake_queue_replies({reply});
@@ -143,12 +145,9 @@ TEST_F(Driver, MovesSetTheNeighbouringColumn)
     Bytes after_query;
   };
   const Case cases[] = {
-      {MOVE_HOME, 0x47, {0xFE, 0x09, 0x00}},
-      {MOVE_NEXT, 0x03, {0xFE, 0x09, 0x04}},
-      {MOVE_NEXT, 0x4F, {0xFE, 0x09, 0x4F}},
-      {MOVE_PREV, 0x43, {0xFE, 0x09, 0x42}},
-      {MOVE_PREV, 0x40, {0xFE, 0x09, 0x40}},
-      {7, 0x05, {}},
+      {MOVE_HOME, 0x47, {0xFE, 0x09, 0x00}}, {MOVE_NEXT, 0x03, {0xFE, 0x09, 0x04}},
+      {MOVE_NEXT, 0x4F, {0xFE, 0x09, 0x4F}}, {MOVE_PREV, 0x43, {0xFE, 0x09, 0x42}},
+      {MOVE_PREV, 0x40, {0xFE, 0x09, 0x40}}, {7, 0x05, {}},
   };
   for (const Case &c : cases) {
     fake_reset();
