@@ -1,0 +1,187 @@
+#include "options.h"
+
+#include <array>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <utility>
+
+#include "module.h"
+
+namespace {
+
+// Ten days in milliseconds: far beyond any run, and safe to turn into microseconds.
+constexpr long LONGEST_MS = 864000000L;
+
+int parse_count(const std::string &text, long limit, long *value)
+{
+  if (text.empty() || text[0] < '0' || text[0] > '9')
+    return -1;
+  errno = 0;
+  char *end = nullptr;
+  const long parsed = strtol(text.c_str(), &end, 10);
+  if (errno != 0 || *end != '\0' || parsed > limit)
+    return -1;
+  *value = parsed;
+  return 0;
+}
+
+int button_named(const std::string &name, unsigned *button)
+{
+  constexpr std::array<std::pair<const char *, unsigned>, 4> buttons = {{
+      {"up", BUTTON_UP},
+      {"down", BUTTON_DOWN},
+      {"left", BUTTON_LEFT},
+      {"right", BUTTON_RIGHT},
+  }};
+  for (const auto &[known, bit] : buttons) {
+    if (name == known) {
+      *button = bit;
+      return 0;
+    }
+  }
+  return -1;
+}
+
+bool takes_value(const std::string &name)
+{
+  return name == "--press" || name == "--reply-delay" || name == "--hangup-after" ||
+         name == "--wire";
+}
+
+int apply_value(const std::string &name, const std::string &value, Options *options,
+                std::string *error)
+{
+  if (name == "--press") {
+    Press press;
+    if (emu_parse_press(value, &press) < 0) {
+      *error = "--press wants KEY@MS or KEY@MS+MS with KEY up, down, left or right: " + value;
+      return -1;
+    }
+    options->presses.push_back(press);
+    return 0;
+  }
+  if (name == "--reply-delay") {
+    if (parse_count(value, LONGEST_MS, &options->reply_delay_ms) < 0) {
+      *error = "--reply-delay wants a number of milliseconds: " + value;
+      return -1;
+    }
+    return 0;
+  }
+  if (name == "--hangup-after") {
+    if (parse_count(value, LONG_MAX, &options->hangup_after) < 0) {
+      *error = "--hangup-after wants a number of bytes: " + value;
+      return -1;
+    }
+    return 0;
+  }
+  if (value.empty()) {
+    *error = "--wire wants a file name";
+    return -1;
+  }
+  options->wire_path = value;
+  return 0;
+}
+
+int apply_flag(const std::string &name, Options *options, std::string *error)
+{
+  const std::array<std::pair<const char *, bool *>, 8> flags = {{
+      {"--help", &options->help},
+      {"--trace", &options->trace},
+      {"--silent", &options->silent},
+      {"--garbage", &options->garbage},
+      {"--pace", &options->pace},
+      {"--live", &options->live},
+      {"--no-device", &options->no_device},
+      {"-h", &options->help},
+  }};
+  for (const auto &[known, flag] : flags) {
+    if (name == known) {
+      *flag = true;
+      return 0;
+    }
+  }
+  *error = "unknown option " + name;
+  return -1;
+}
+
+} // namespace
+
+int emu_parse_press(const std::string &text, Press *press)
+{
+  const size_t at = text.find('@');
+  if (at == std::string::npos)
+    return -1;
+  const size_t plus = text.find('+', at);
+  Press parsed;
+  if (button_named(text.substr(0, at), &parsed.buttons) < 0)
+    return -1;
+  const std::string start = text.substr(at + 1, plus == std::string::npos ? std::string::npos
+                                                                           : plus - at - 1);
+  if (parse_count(start, LONGEST_MS, &parsed.start_ms) < 0)
+    return -1;
+  if (plus != std::string::npos &&
+      parse_count(text.substr(plus + 1), LONGEST_MS, &parsed.duration_ms) < 0)
+    return -1;
+  *press = parsed;
+  return 0;
+}
+
+unsigned emu_buttons_held(const std::vector<Press> &presses, long long elapsed_us)
+{
+  constexpr long long US_PER_MS = 1000;
+  unsigned held = 0;
+  for (const Press &press : presses) {
+    const long long start = press.start_ms * US_PER_MS;
+    const long long end = start + press.duration_ms * US_PER_MS;
+    if (elapsed_us >= start && elapsed_us < end)
+      held |= press.buttons;
+  }
+  return held;
+}
+
+int emu_parse_options(int argc, const char *const *argv, Options *options, std::string *error)
+{
+  Options parsed;
+  int index = 1;
+  while (index < argc) {
+    const std::string argument = argv[index];
+    if (argument == "--") {
+      index++;
+      break;
+    }
+    if (argument.empty() || argument[0] != '-')
+      break;
+    index++;
+    const size_t equals = argument.find('=');
+    const std::string name = argument.substr(0, equals);
+    if (!takes_value(name)) {
+      if (equals != std::string::npos) {
+        *error = name + " takes no value";
+        return -1;
+      }
+      if (apply_flag(name, &parsed, error) < 0)
+        return -1;
+      continue;
+    }
+    std::string value;
+    if (equals != std::string::npos) {
+      value = argument.substr(equals + 1);
+    } else if (index < argc) {
+      value = argv[index++];
+    } else {
+      *error = name + " wants a value";
+      return -1;
+    }
+    if (apply_value(name, value, &parsed, error) < 0)
+      return -1;
+  }
+  for (; index < argc; index++)
+    parsed.command.emplace_back(argv[index]);
+  if (parsed.command.empty() && !parsed.help) {
+    *error = "no command given";
+    return -1;
+  }
+  *options = std::move(parsed);
+  return 0;
+}

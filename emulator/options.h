@@ -1,0 +1,40 @@
+// The emulator's command line, parsed without side effects.
+//
+//   emu_parse_options(argc, argv, &options, &error)  0, or -1 with error holding why
+//   emu_parse_press("up@200+50", &press)            0, or -1 for a malformed press
+//   emu_buttons_held(presses, elapsed_us)           the buttons held at that moment
+#ifndef LCM_EMULATOR_OPTIONS_H
+#define LCM_EMULATOR_OPTIONS_H
+
+#include <string>
+#include <vector>
+
+constexpr long DEFAULT_PRESS_MS = 100;
+
+struct Press {
+  unsigned buttons = 0;
+  long start_ms = 0;
+  long duration_ms = DEFAULT_PRESS_MS;
+};
+
+struct Options {
+  bool help = false;
+  bool trace = false;
+  bool silent = false;
+  bool garbage = false;
+  bool pace = false;
+  bool live = false;
+  bool no_device = false;
+  long reply_delay_ms = 0;
+  long hangup_after = -1; // -1: never
+  std::string wire_path;
+  std::vector<Press> presses;
+  std::vector<std::string> command;
+};
+
+[[nodiscard]] int emu_parse_options(int argc, const char *const *argv, Options *options,
+                                    std::string *error);
+[[nodiscard]] int emu_parse_press(const std::string &text, Press *press);
+[[nodiscard]] unsigned emu_buttons_held(const std::vector<Press> &presses, long long elapsed_us);
+
+#endif

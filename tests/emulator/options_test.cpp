@@ -1,0 +1,103 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "module.h"
+#include "options.h"
+
+namespace {
+
+struct Parsed {
+  int result;
+  Options options;
+  std::string error;
+};
+
+Parsed parse(std::vector<const char *> arguments)
+{
+  arguments.insert(arguments.begin(), "lcm-emu");
+  Parsed parsed{};
+  parsed.result = emu_parse_options(static_cast<int>(arguments.size()), arguments.data(),
+                                    &parsed.options, &parsed.error);
+  return parsed;
+}
+
+TEST(EmulatorOptions, TakesOptionsThenTheCommandAfterTheSeparator)
+{
+  const Parsed parsed = parse({"--trace", "--wire", "out.bin", "--reply-delay=250", "--press",
+                               "up@200", "--press=left@50+30", "--hangup-after", "0", "--",
+                               "lcm-show", "--trace", "x"});
+  ASSERT_EQ(parsed.result, 0) << parsed.error;
+  const Options &options = parsed.options;
+  EXPECT_TRUE(options.trace);
+  EXPECT_FALSE(options.silent);
+  EXPECT_EQ(options.wire_path, "out.bin");
+  EXPECT_EQ(options.reply_delay_ms, 250);
+  EXPECT_EQ(options.hangup_after, 0);
+  ASSERT_EQ(options.presses.size(), 2U);
+  EXPECT_EQ(options.presses[0].buttons, BUTTON_UP);
+  EXPECT_EQ(options.presses[0].start_ms, 200);
+  EXPECT_EQ(options.presses[0].duration_ms, DEFAULT_PRESS_MS);
+  EXPECT_EQ(options.presses[1].buttons, BUTTON_LEFT);
+  EXPECT_EQ(options.presses[1].duration_ms, 30);
+  EXPECT_EQ(options.command, (std::vector<std::string>{"lcm-show", "--trace", "x"}));
+}
+
+TEST(EmulatorOptions, CommandMayFollowWithoutSeparator)
+{
+  const Parsed parsed = parse({"--silent", "--garbage", "--pace", "--no-device", "prog", "-x"});
+  ASSERT_EQ(parsed.result, 0) << parsed.error;
+  EXPECT_TRUE(parsed.options.silent && parsed.options.garbage && parsed.options.pace &&
+              parsed.options.no_device);
+  EXPECT_EQ(parsed.options.command, (std::vector<std::string>{"prog", "-x"}));
+  EXPECT_EQ(parsed.options.hangup_after, -1);
+}
+
+TEST(EmulatorOptions, RefusesWhatItCannotUse)
+{
+  const std::vector<std::vector<const char *>> refused = {
+      {},
+      {"--trace"},
+      {"--frobnicate", "--", "x"},
+      {"--wire"},
+      {"--trace=1", "--", "x"},
+      {"--reply-delay", "-5", "--", "x"},
+      {"--reply-delay", "5ms", "--", "x"},
+      {"--hangup-after", "", "--", "x"},
+      {"--press", "middle@10", "--", "x"},
+      {"--press", "up", "--", "x"},
+      {"--press", "up@", "--", "x"},
+      {"--press", "up@10+", "--", "x"},
+      {"--press", "up@10+-3", "--", "x"},
+      {"--press", "up@99999999999999999999", "--", "x"},
+  };
+  for (const auto &arguments : refused) {
+    const Parsed parsed = parse(arguments);
+    EXPECT_EQ(parsed.result, -1) << (arguments.empty() ? "(none)" : arguments[0]);
+    EXPECT_FALSE(parsed.error.empty());
+  }
+  EXPECT_EQ(parse({"--help"}).result, 0);
+}
+
+TEST(EmulatorPresses, HoldFromTheirStartForTheirDuration)
+{
+  Press up;
+  ASSERT_EQ(emu_parse_press("up@200", &up), 0);
+  Press down;
+  ASSERT_EQ(emu_parse_press("down@250+500", &down), 0);
+  const std::vector<Press> presses = {up, down};
+  EXPECT_EQ(emu_buttons_held(presses, 0), 0U);
+  EXPECT_EQ(emu_buttons_held(presses, 199999), 0U);
+  EXPECT_EQ(emu_buttons_held(presses, 200000), BUTTON_UP);
+  EXPECT_EQ(emu_buttons_held(presses, 260000), BUTTON_UP | BUTTON_DOWN);
+  EXPECT_EQ(emu_buttons_held(presses, 299999), BUTTON_UP | BUTTON_DOWN);
+  EXPECT_EQ(emu_buttons_held(presses, 300000), BUTTON_DOWN);
+  EXPECT_EQ(emu_buttons_held(presses, 749999), BUTTON_DOWN);
+  EXPECT_EQ(emu_buttons_held(presses, 750000), 0U);
+  Press right;
+  ASSERT_EQ(emu_parse_press("right@0+0", &right), 0);
+  EXPECT_EQ(emu_buttons_held({right}, 0), 0U);
+}
+
+} // namespace
