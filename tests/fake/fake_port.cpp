@@ -66,16 +66,16 @@ std::vector<FakeWrite> fake_writes()
   return writes;
 }
 
-void fake_queue_replies(std::initializer_list<unsigned char> more)
+void fake_queue_replies(std::initializer_list<unsigned char> replies_to_add)
 {
   std::lock_guard<std::mutex> guard(lock);
-  replies.insert(replies.end(), more.begin(), more.end());
+  replies.insert(replies.end(), replies_to_add.begin(), replies_to_add.end());
 }
 
-void fake_set_responder(FakeResponder chosen)
+void fake_set_responder(FakeResponder chosen_responder)
 {
   std::lock_guard<std::mutex> guard(lock);
-  responder = chosen;
+  responder = chosen_responder;
 }
 
 void fake_fail_open(bool on)
