@@ -14,6 +14,7 @@
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 #include "live_input.h"
@@ -471,13 +472,29 @@ void serve(Run *run)
   }
 }
 
-bool is_raw_9600_8n1(const termios &settings)
+// Names what keeps the line from being raw 9600 8N1; empty when it is.
+std::string line_setting_faults(const termios &settings)
 {
-  return cfgetospeed(&settings) == B9600 && (settings.c_cflag & CSIZE) == CS8 &&
-         (settings.c_cflag & (PARENB | CSTOPB | CRTSCTS)) == 0 &&
-         (settings.c_lflag & (ICANON | ECHO | ISIG | IEXTEN)) == 0 &&
-         (settings.c_oflag & OPOST) == 0 &&
-         (settings.c_iflag & (ICRNL | INLCR | IGNCR | IXON | IXOFF | ISTRIP)) == 0;
+  const std::array<std::pair<bool, const char *>, 8> faults = {{
+      {cfgetospeed(&settings) != B9600, "speed not 9600"},
+      {(settings.c_cflag & CSIZE) != CS8, "not 8 data bits"},
+      {(settings.c_cflag & PARENB) != 0, "parity on"},
+      {(settings.c_cflag & CSTOPB) != 0, "two stop bits"},
+      {(settings.c_lflag & ICANON) != 0, "canonical input"},
+      {(settings.c_lflag & (ECHO | ISIG)) != 0, "echo or signal characters on"},
+      {(settings.c_oflag & OPOST) != 0, "output processing on"},
+      {(settings.c_iflag & (ICRNL | INLCR | IGNCR | IXON | ISTRIP)) != 0,
+       "input translation or flow control on"},
+  }};
+  std::string text;
+  for (const auto &[faulty, name] : faults) {
+    if (!faulty)
+      continue;
+    if (!text.empty())
+      text += ", ";
+    text += name;
+  }
+  return text;
 }
 
 // The line is only judged when the command used it: a run that never opened
@@ -489,9 +506,10 @@ void check_line_settings(const Run &run)
   termios settings{};
   if (tcgetattr(run.line.master, &settings) < 0)
     return;
-  if (!is_raw_9600_8n1(settings))
-    fprintf(stderr, "lcm-emu: warning: the command did not set /dev/ttyS1 to raw 9600 8N1 "
-                    "(speed, character size, parity, stop bits or line processing differ)\n");
+  const std::string faults = line_setting_faults(settings);
+  if (!faults.empty())
+    fprintf(stderr, "lcm-emu: warning: the command left /dev/ttyS1 not raw 9600 8N1: %s\n",
+            faults.c_str());
 }
 
 int open_wire(Run *run)

@@ -1,0 +1,439 @@
+// The real programs, run through lcm-emu: the bytes they put on the wire,
+// the screen the module ends with, their messages and exit statuses.
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <fstream>
+#include <grp.h>
+#include <initializer_list>
+#include <iterator>
+#include <sstream>
+#include <string>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+using Bytes = std::vector<unsigned char>;
+
+constexpr uid_t NOBODY = 65534;
+constexpr uid_t AS_CALLER = static_cast<uid_t>(-1);
+// Far above any run's length even on a loaded machine; only a hang reaches it.
+constexpr auto RUN_BOUND = std::chrono::seconds(120);
+
+const Bytes START_UP = {0x00, 0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07,
+                        0xFE, 0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07};
+
+Bytes bytes(std::initializer_list<int> values)
+{
+  Bytes result;
+  for (const int value : values)
+    result.push_back(static_cast<unsigned char>(value));
+  return result;
+}
+
+Bytes text(const std::string &characters)
+{
+  return Bytes(characters.begin(), characters.end());
+}
+
+Bytes join(std::initializer_list<Bytes> parts)
+{
+  Bytes result;
+  for (const Bytes &part : parts)
+    result.insert(result.end(), part.begin(), part.end());
+  return result;
+}
+
+std::string hex(const Bytes &data)
+{
+  std::string result;
+  char cell[4];
+  for (const unsigned char byte : data) {
+    snprintf(cell, sizeof cell, "%02X ", byte);
+    result += cell;
+  }
+  return result;
+}
+
+std::string box(const std::string &row0, const std::string &row1, const std::string &below = "")
+{
+  const std::string edge = "+----------------+\n";
+  return edge + "|" + row0 + std::string(16 - row0.size(), ' ') + "|\n|" + row1 +
+         std::string(16 - row1.size(), ' ') + "|\n" + edge + below;
+}
+
+std::string read_all(const std::string &path)
+{
+  std::ifstream file(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+std::vector<std::string> lines_of(const std::string &textual)
+{
+  std::vector<std::string> lines;
+  std::istringstream stream(textual);
+  for (std::string line; std::getline(stream, line);)
+    lines.push_back(line);
+  return lines;
+}
+
+struct Outcome {
+  int status = -1;
+  std::string out;
+  std::string err;
+  Bytes wire;
+  double seconds = 0;
+};
+
+class Scratch {
+public:
+  Scratch()
+  {
+    std::string pattern = (getenv("TMPDIR") ? getenv("TMPDIR") : "/tmp") + std::string("/e2e.XXXXXX");
+    if (mkdtemp(pattern.data()))
+      path_ = pattern;
+    // An ordinary user under test writes here too.
+    chmod(path_.c_str(), 0777);
+  }
+  ~Scratch()
+  {
+    for (const char *name : {"out", "err", "wire"})
+      unlink(file(name).c_str());
+    rmdir(path_.c_str());
+  }
+  Scratch(const Scratch &) = delete;
+  Scratch &operator=(const Scratch &) = delete;
+  std::string file(const char *name) const { return path_ + "/" + name; }
+
+private:
+  std::string path_;
+};
+
+[[noreturn]] void exec_emulator(const Scratch &scratch, const std::vector<std::string> &arguments,
+                                uid_t user)
+{
+  const int out = open(scratch.file("out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+  const int err = open(scratch.file("err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+  const int input = open("/dev/null", O_RDONLY);
+  if (out < 0 || err < 0 || input < 0 || dup2(input, 0) < 0 || dup2(out, 1) < 0 ||
+      dup2(err, 2) < 0)
+    _exit(99);
+  if (user != AS_CALLER &&
+      (setgroups(0, nullptr) < 0 || setresgid(user, user, user) < 0 || setresuid(user, user, user) < 0))
+    _exit(98);
+  std::vector<char *> argv;
+  for (const std::string &argument : arguments)
+    argv.push_back(const_cast<char *>(argument.c_str()));
+  argv.push_back(nullptr);
+  execv(argv[0], argv.data());
+  _exit(97);
+}
+
+Outcome run_emulator(const std::vector<std::string> &options,
+                     const std::vector<std::string> &command, uid_t user = AS_CALLER)
+{
+  Scratch scratch;
+  std::vector<std::string> arguments = {LCM_EMU_PATH, "--wire", scratch.file("wire")};
+  arguments.insert(arguments.end(), options.begin(), options.end());
+  arguments.emplace_back("--");
+  arguments.insert(arguments.end(), command.begin(), command.end());
+
+  Outcome outcome;
+  const auto start = std::chrono::steady_clock::now();
+  fflush(nullptr);
+  const pid_t child = fork();
+  if (child == 0)
+    exec_emulator(scratch, arguments, user);
+  int status = 0;
+  pid_t done = 0;
+  while ((done = waitpid(child, &status, WNOHANG)) == 0) {
+    if (std::chrono::steady_clock::now() - start > RUN_BOUND) {
+      kill(child, SIGKILL);
+      waitpid(child, &status, 0);
+      ADD_FAILURE() << "lcm-emu still running after " << RUN_BOUND.count() << " s";
+      return outcome;
+    }
+    usleep(5000);
+  }
+  outcome.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  if (done == child && WIFEXITED(status))
+    outcome.status = WEXITSTATUS(status);
+  outcome.out = read_all(scratch.file("out"));
+  outcome.err = read_all(scratch.file("err"));
+  const std::string wire = read_all(scratch.file("wire"));
+  outcome.wire = Bytes(wire.begin(), wire.end());
+  return outcome;
+}
+
+Outcome show(const std::vector<std::string> &options, const std::string &line1,
+             const std::string &line2)
+{
+  return run_emulator(options, {LCM_SHOW_PATH, line1, line2});
+}
+
+// The stream of a Hello/World run after the module reported 00 and then 40.
+Bytes hello_world_stream()
+{
+  return join({START_UP, bytes({0xFE, 0x06, 0xFE, 0x03, 0xFE, 0x0A, 0xFE, 0x09, 0x00, 0xFE, 0x0A}),
+               text("Hello"), bytes({0xFE, 0x09, 0x40, 0xFE, 0x0A}), text("World")});
+}
+
+struct TraceLine {
+  long ms;
+  std::string what;
+};
+
+std::vector<TraceLine> trace_of(const std::string &err)
+{
+  std::vector<TraceLine> trace;
+  for (const std::string &line : lines_of(err)) {
+    long ms = 0;
+    int consumed = 0;
+    if (sscanf(line.c_str(), "lcm-emu +%ld ms: %n", &ms, &consumed) == 1 && consumed > 0)
+      trace.push_back({ms, line.substr(static_cast<size_t>(consumed))});
+  }
+  return trace;
+}
+
+TEST(LcmShowThroughEmulator, HelloWorldBytesAndScreen)
+{
+  const Outcome outcome = show({}, "Hello", "World");
+  EXPECT_EQ(outcome.status, 0) << outcome.err;
+  EXPECT_EQ(hex(outcome.wire), hex(hello_world_stream()));
+  EXPECT_EQ(outcome.out, box("Hello", "World"));
+  // No warning: the program left the line raw at 9600 8N1.
+  EXPECT_EQ(outcome.err, "");
+}
+
+TEST(LcmShowThroughEmulator, TraceNamesEveryCommandAndReply)
+{
+  const Outcome outcome = show({"--trace"}, "Hi", "Yo");
+  EXPECT_EQ(outcome.status, 0) << outcome.err;
+  std::vector<std::string> commands;
+  for (const TraceLine &line : trace_of(outcome.err))
+    if (line.what.find("  text ") == std::string::npos)
+      commands.push_back(line.what);
+  const std::vector<std::string> expected = {
+      "FE 01  display on",
+      "FE 06  cursor off",
+      "FE 03  clear",
+      "FE 0A  position query -> 00 (row 0 column 0)",
+      "FE 09 00  set position row 0 column 0",
+      "FE 0A  position query -> 00 (row 0 column 0)",
+      "FE 09 40  set position row 1 column 0",
+      "FE 0A  position query -> 40 (row 1 column 0)",
+  };
+  EXPECT_EQ(commands, expected);
+  EXPECT_NE(outcome.err.find(": 59  text 'Y' at row 1 column 0\n"), std::string::npos);
+  EXPECT_NE(outcome.err.find(": 00  text 0x00 at row 0 column 0\n"), std::string::npos);
+}
+
+TEST(LcmShowThroughEmulator, LongFirstLineIsCutAndTheCursorPutOnColumn15)
+{
+  const Outcome outcome = show({}, "ABCDEFGHIJKLMNOPQRS", "xy");
+  EXPECT_EQ(outcome.status, 0) << outcome.err;
+  const Bytes expected =
+      join({START_UP, bytes({0xFE, 0x06, 0xFE, 0x03, 0xFE, 0x0A, 0xFE, 0x09, 0x00, 0xFE, 0x0A}),
+            text("ABCDEFGHIJKLMNOP"), bytes({0xFE, 0x09, 0x0F, 0xFE, 0x09, 0x40, 0xFE, 0x0A}),
+            text("xy")});
+  EXPECT_EQ(hex(outcome.wire), hex(expected));
+  EXPECT_EQ(outcome.out, box("ABCDEFGHIJKLMNOP", "xy"));
+}
+
+TEST(LcmShowThroughEmulator, EmptyFirstLineStillAsksThePositionAndWritesRow1)
+{
+  const Outcome outcome = show({}, "", "World");
+  EXPECT_EQ(outcome.status, 0) << outcome.err;
+  const Bytes expected =
+      join({START_UP, bytes({0xFE, 0x06, 0xFE, 0x03, 0xFE, 0x0A, 0xFE, 0x09, 0x00, 0xFE, 0x0A,
+                             0xFE, 0x09, 0x40, 0xFE, 0x0A}),
+            text("World")});
+  EXPECT_EQ(hex(outcome.wire), hex(expected));
+  EXPECT_EQ(outcome.out, box("", "World"));
+}
+
+TEST(LcmShowThroughEmulator, WrongArgumentCountPrintsUsageAndLeavesTheLineAlone)
+{
+  const std::vector<std::vector<std::string>> commands = {
+      {LCM_SHOW_PATH}, {LCM_SHOW_PATH, "one"}, {LCM_SHOW_PATH, "a", "b", "c"}};
+  for (const auto &command : commands) {
+    const Outcome outcome = run_emulator({}, command);
+    EXPECT_EQ(outcome.status, 2) << command.size();
+    EXPECT_EQ(outcome.out, std::string("usage: ") + LCM_SHOW_PATH + " Line1 Line2\n" +
+                               box("", "", "cursor row 0 column 0\n"));
+    EXPECT_TRUE(outcome.wire.empty()) << hex(outcome.wire);
+    EXPECT_EQ(outcome.err, "");
+  }
+}
+
+TEST(LcmShowThroughEmulator, MissingDeviceGivesPerrorsLineAndStatus1)
+{
+  const Outcome outcome = show({"--no-device"}, "Hello", "World");
+  EXPECT_EQ(outcome.status, 1);
+  EXPECT_EQ(outcome.err, "/dev/ttyS1: No such file or directory\n");
+  EXPECT_TRUE(outcome.wire.empty());
+}
+
+TEST(LcmShowThroughEmulator, SilentModuleEndsInOneLineNamingThePort)
+{
+  const Outcome outcome = show({"--silent"}, "Hello", "World");
+  EXPECT_EQ(outcome.status, 1);
+  const std::vector<std::string> lines = lines_of(outcome.err);
+  ASSERT_EQ(lines.size(), 1U) << outcome.err;
+  EXPECT_NE(lines[0].find("/dev/ttyS1"), std::string::npos) << lines[0];
+  // Three unanswered queries of about a second each; far less than a hang.
+  EXPECT_LT(outcome.seconds, 30.0);
+  // The text still went out, to wherever the module's own cursor stood.
+  const Bytes expected =
+      join({START_UP, bytes({0xFE, 0x06, 0xFE, 0x03, 0xFE, 0x0A, 0xFE, 0x09, 0x00, 0xFE, 0x0A}),
+            text("Hello"), bytes({0xFE, 0x09, 0x40, 0xFE, 0x0A}), text("World")});
+  EXPECT_EQ(hex(outcome.wire), hex(expected));
+  EXPECT_EQ(outcome.out, box("Hello", "World"));
+}
+
+TEST(LcmShowThroughEmulator, LateReplyWithinTheReadWaitStillSucceeds)
+{
+  const Outcome outcome = show({"--reply-delay", "400"}, "Hello", "World");
+  EXPECT_EQ(outcome.status, 0) << outcome.err;
+  EXPECT_EQ(hex(outcome.wire), hex(hello_world_stream()));
+  EXPECT_EQ(outcome.out, box("Hello", "World"));
+}
+
+TEST(LcmShowThroughEmulator, LeadByteInTextIsReplacedAndTheDisplayStaysOn)
+{
+  const Outcome outcome = show({}, "\xfe\x02", "x");
+  EXPECT_EQ(outcome.status, 0) << outcome.err;
+  const Bytes expected =
+      join({START_UP, bytes({0xFE, 0x06, 0xFE, 0x03, 0xFE, 0x0A, 0xFE, 0x09, 0x00, 0xFE, 0x0A,
+                             0x3F, 0x02, 0xFE, 0x09, 0x40, 0xFE, 0x0A}),
+            text("x")});
+  EXPECT_EQ(hex(outcome.wire), hex(expected));
+  EXPECT_EQ(outcome.out, box("?.", "x"));
+}
+
+TEST(LcmShowThroughEmulator, PacedLineCarriesTheSameBytes)
+{
+  const Outcome outcome = show({"--pace"}, "Hello", "World");
+  EXPECT_EQ(outcome.status, 0) << outcome.err;
+  EXPECT_EQ(hex(outcome.wire), hex(hello_world_stream()));
+  EXPECT_EQ(outcome.out, box("Hello", "World"));
+}
+
+// A reply of A5 reads as row 1, column 5: the driver clamps to 11 characters.
+TEST(LcmShowThroughEmulator, GarbageRepliesAreTakenAsPositions)
+{
+  const Outcome outcome = show({"--garbage"}, "ABCDEFGHIJKLMNOP", "xy");
+  EXPECT_EQ(outcome.status, 0) << outcome.err;
+  const Bytes expected =
+      join({START_UP, bytes({0xFE, 0x06, 0xFE, 0x03, 0xFE, 0x0A, 0xFE, 0x09, 0x00, 0xFE, 0x0A}),
+            text("ABCDEFGHIJK"), bytes({0xFE, 0x09, 0x4F, 0xFE, 0x09, 0x40, 0xFE, 0x0A}),
+            text("xy")});
+  EXPECT_EQ(hex(outcome.wire), hex(expected));
+  EXPECT_EQ(outcome.out, box("ABCDEFGHIJK", "xy"));
+}
+
+TEST(LcmShowThroughEmulator, HangUpMakesWritesFail)
+{
+  const Outcome outcome = show({"--hangup-after", "20"}, "Hello", "World");
+  EXPECT_EQ(outcome.status, 1);
+  EXPECT_EQ(hex(outcome.wire), hex(join({START_UP, bytes({0xFE, 0x06, 0xFE, 0x03})})));
+  const std::vector<std::string> lines = lines_of(outcome.err);
+  ASSERT_EQ(lines.size(), 1U) << outcome.err;
+  EXPECT_NE(lines[0].find("/dev/ttyS1"), std::string::npos) << lines[0];
+  EXPECT_EQ(outcome.out, box("", ""));
+}
+
+TEST(LcmShowThroughEmulator, RunsForAnOrdinaryUser)
+{
+  if (geteuid() != 0)
+    GTEST_SKIP() << "already an ordinary user: every other test covers it";
+  const Outcome outcome = run_emulator({}, {LCM_SHOW_PATH, "Hello", "World"}, NOBODY);
+  if (outcome.err.find("private /dev/ttyS1") != std::string::npos)
+    GTEST_SKIP() << "user namespaces are not allowed here: " << outcome.err;
+  EXPECT_EQ(outcome.status, 0) << outcome.err;
+  EXPECT_EQ(hex(outcome.wire), hex(hello_world_stream()));
+  EXPECT_EQ(outcome.out, box("Hello", "World"));
+}
+
+// The emulator decides each reply by its own clock, which the trace shows;
+// the driver must hand on exactly those replies.
+TEST(ButtonsThroughEmulator, PressAnswersUpInsideItsWindowOnly)
+{
+  constexpr long WINDOW_START = 200;
+  constexpr long WINDOW_END = 600;
+  const Outcome outcome =
+      run_emulator({"--trace", "--press", "up@200+400"}, {KEY_PROBE_PATH, "1200"});
+  ASSERT_EQ(outcome.status, 0) << outcome.err;
+  std::vector<int> keys_seen;
+  for (const std::string &line : lines_of(outcome.out)) {
+    int key = 0;
+    if (sscanf(line.c_str(), "key %d", &key) == 1)
+      keys_seen.push_back(key);
+  }
+  std::vector<int> keys_sent;
+  int inside = 0;
+  int after = 0;
+  for (const TraceLine &line : trace_of(outcome.err)) {
+    if (line.what.rfind("FE 0B  button query -> ", 0) != 0)
+      continue;
+    const bool in_window = line.ms >= WINDOW_START && line.ms < WINDOW_END;
+    const std::string expected = in_window ? "FE 0B  button query -> 0E (up)"
+                                           : "FE 0B  button query -> 0F (none)";
+    EXPECT_EQ(line.what, expected) << "at " << line.ms << " ms";
+    keys_sent.push_back(in_window ? 1 : 15);
+    inside += in_window ? 1 : 0;
+    after += line.ms >= WINDOW_END ? 1 : 0;
+  }
+  EXPECT_GT(inside, 0);
+  EXPECT_GT(after, 0);
+  EXPECT_EQ(keys_seen, keys_sent);
+}
+
+TEST(EmulatorExit, PassesOnTheCommandsStatusAndSignal)
+{
+  EXPECT_EQ(run_emulator({}, {"/bin/sh", "-c", "exit 7"}).status, 7);
+  EXPECT_EQ(run_emulator({}, {"/bin/sh", "-c", "kill -TERM $$"}).status, 128 + SIGTERM);
+  const Outcome missing = run_emulator({}, {"/nonexistent/program"});
+  EXPECT_EQ(missing.status, 127);
+  EXPECT_EQ(missing.err, "lcm-emu: /nonexistent/program: No such file or directory\n");
+  EXPECT_EQ(run_emulator({"--press", "sideways@1"}, {"/bin/true"}).status, 125);
+}
+
+TEST(EmulatorLine, WarnsWhenTheCommandLeavesTheLineCooked)
+{
+  const Outcome cooked = run_emulator({}, {"/bin/sh", "-c", "printf AB > /dev/ttyS1"});
+  EXPECT_EQ(cooked.status, 0);
+  EXPECT_EQ(hex(cooked.wire), hex(text("AB")));
+  EXPECT_NE(cooked.err.find("warning"), std::string::npos) << cooked.err;
+  const Outcome raw = run_emulator(
+      {}, {"/bin/sh", "-c",
+           "stty -F /dev/ttyS1 9600 raw -echo cs8 -parenb -cstopb && printf AB > /dev/ttyS1"});
+  EXPECT_EQ(raw.status, 0);
+  EXPECT_EQ(hex(raw.wire), hex(text("AB")));
+  EXPECT_EQ(raw.err, "");
+}
+
+// The command's private /dev must leave the machine's own untouched.
+TEST(EmulatorLine, MachineDevIsUntouched)
+{
+  struct stat before {};
+  const bool existed = stat("/dev/ttyS1", &before) == 0;
+  const Outcome outcome = run_emulator({}, {"/bin/sh", "-c", "test -c /dev/ttyS1 && test -c /dev/null"});
+  EXPECT_EQ(outcome.status, 0) << outcome.err;
+  struct stat after {};
+  EXPECT_EQ(stat("/dev/ttyS1", &after) == 0, existed);
+  if (existed) {
+    EXPECT_EQ(after.st_rdev, before.st_rdev);
+    EXPECT_EQ(after.st_mode, before.st_mode);
+  }
+}
+
+} // namespace
