@@ -1,0 +1,187 @@
+#include <atomic>
+#include <chrono>
+#include <pthread.h>
+#include <set>
+#include <sstream>
+#include <string>
+#include <thread>
+
+#include "bytes.h"
+#include "console_fixture.h"
+
+namespace {
+
+using Watcher = ConsoleTest;
+using namespace std::chrono_literals;
+
+// The reply to the next button query; every later one goes unanswered.
+std::atomic<int> next_key_reply{-1};
+
+int cursor_at_row_1(unsigned char code)
+{
+  if (code == 0x0A)
+    return 0x40;
+  return code == 0x0B ? next_key_reply.exchange(-1) : -1;
+}
+
+// Up held down for good, the cursor at row 1, column 5.
+int up_held(unsigned char code)
+{
+  return code == 0x0A ? 0x45 : 0x0E;
+}
+
+// Past the expected head, only unanswered button queries.
+void expect_head_then_key_queries(const Bytes &sent, const Bytes &head)
+{
+  ASSERT_GE(sent.size(), head.size());
+  EXPECT_EQ(Bytes(sent.begin(), sent.begin() + static_cast<long>(head.size())), head);
+  for (size_t i = head.size(); i < sent.size(); i++)
+    ASSERT_EQ(sent[i], (i - head.size()) % 2 == 0 ? 0xFE : 0x0B) << "at byte " << i;
+}
+
+TEST_F(Watcher, EachKeyIsNamedAndEchoedAloneOnRow1)
+{
+  struct Case {
+    unsigned char reply;
+    const char *line;
+    const char *echo;
+  };
+  const Case cases[] = {{0x0E, "Up button\n", " Up pushed "},
+                        {0x07, "Down button\n", " Down pushed "},
+                        {0x0D, "Right button\n", " Right pushed "},
+                        {0x0B, "Left button\n", " Left pushed "}};
+  for (const Case &c : cases) {
+    fake_reset();
+    next_key_reply = c.reply;
+    fake_set_responder(cursor_at_row_1);
+    ::testing::internal::CaptureStdout();
+    ASSERT_EQ(watcher_start(), 0);
+    // The pass after the echo asks again.
+    EXPECT_TRUE(wait_until([] { return key_queries_at_least(2); }));
+    EXPECT_EQ(watcher_stop(), 0);
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(), c.line);
+    const Bytes head = Bytes{0xFE, 0x0A, 0xFE, 0x0B, 0xFE, 0x09, 0x40, 0xFE, 0x0A} +
+                       text_bytes(std::string(16, ' ')) +
+                       Bytes{0xFE, 0x09, 0x4F, 0xFE, 0x09, 0x40, 0xFE, 0x0A} + text_bytes(c.echo);
+    expect_head_then_key_queries(fake_sent(), head);
+  }
+}
+
+TEST_F(Watcher, OtherRepliesAndSilenceNameNothing)
+{
+  next_key_reply = 0x0F;
+  fake_set_responder(cursor_at_row_1);
+  ::testing::internal::CaptureStdout();
+  ASSERT_EQ(watcher_start(), 0);
+  EXPECT_TRUE(wait_until([] { return key_queries_at_least(3); }));
+  EXPECT_EQ(watcher_stop(), 0);
+  EXPECT_EQ(::testing::internal::GetCapturedStdout(), "") << "no phantom key from an unanswered query";
+  expect_head_then_key_queries(fake_sent(), Bytes{0xFE, 0x0A});
+}
+
+TEST_F(Watcher, ThreadEndsAtOnceWhenItsFlagIsClear)
+{
+  watcher_run = 0;
+  pthread_t thread{};
+  ASSERT_EQ(pthread_create(&thread, nullptr, button_watcher, nullptr), 0);
+  ASSERT_EQ(pthread_join(thread, nullptr), 0);
+  EXPECT_TRUE(fake_sent().empty());
+  EXPECT_EQ(fake_read_count(), 0);
+}
+
+TEST_F(Watcher, StopWaitsForThePassInHandAndNothingFollowsIt)
+{
+  fake_set_responder(up_held);
+  ::testing::internal::CaptureStdout();
+  EXPECT_EQ(watcher_start(), 0);
+  EXPECT_EQ(watcher_start(), 1);
+  EXPECT_TRUE(wait_until([] { return key_queries_at_least(2); }));
+  EXPECT_EQ(watcher_stop(), 0);
+  EXPECT_EQ(watcher_run, 0);
+  const Bytes at_stop = fake_sent();
+  // Time for a thread that outlived the stop to show itself.
+  std::this_thread::sleep_for(100ms);
+  EXPECT_EQ(fake_sent(), at_stop);
+  (void)::testing::internal::GetCapturedStdout();
+  const Bytes last_echo = text_bytes(" Up pushed ") + Bytes{0xFE, 0x09, 0x4F};
+  ASSERT_GE(at_stop.size(), last_echo.size());
+  EXPECT_EQ(Bytes(at_stop.end() - static_cast<long>(last_echo.size()), at_stop.end()), last_echo)
+      << "the echo in hand is finished";
+  EXPECT_EQ(watcher_stop(), 1);
+
+  EXPECT_EQ(watcher_start(), 0) << "a stopped watcher starts again";
+  const size_t before = count_commands(at_stop, 0x0B);
+  EXPECT_TRUE(wait_until([before] { return key_queries_at_least(before + 2); }));
+}
+
+TEST_F(Watcher, ConsoleEntriesStartAndStopItAndTheEndOfInputStopsIt)
+{
+  fake_set_responder(cursor_at_row_1);
+  EXPECT_EQ(console_session("start_watcher\n12\nstop_watcher\n13\n"),
+            "Button watcher is started now!\nButton watcher is already running!\n"
+            "Button watcher is stopped now!\nButton watcher is not running!\n");
+  EXPECT_EQ(console_session("start_watcher\n"), "Button watcher is started now!\n");
+  EXPECT_EQ(watcher_run, 0);
+  EXPECT_EQ(watcher_stop(), 1) << "the session's end stopped it";
+}
+
+// The watcher and the foreground drive the module together: every command
+// must arrive whole and every query must get its own reply.
+TEST_F(Watcher, SharesTheDriverWithTheForegroundWithoutSplittingCommands)
+{
+  fake_set_responder(up_held);
+  ::testing::internal::CaptureStdout();
+  ASSERT_EQ(watcher_start(), 0);
+  const auto end = std::chrono::steady_clock::now() + 2s;
+  while (std::chrono::steady_clock::now() < end) {
+    show_position();
+    display_on();
+    cursor_next();
+    hide_cursor();
+  }
+  EXPECT_EQ(watcher_stop(), 0);
+  const std::string output = ::testing::internal::GetCapturedStdout();
+
+  const std::vector<FakeWrite> writes = fake_writes();
+  size_t queries = 0;
+  size_t key_queries = 0;
+  for (size_t i = 0; i < writes.size();) {
+    const std::thread::id thread = writes[i].thread;
+    if (writes[i].bytes == Bytes{0xFE}) {
+      ASSERT_LT(i + 1, writes.size());
+      const unsigned char code = writes[i + 1].bytes.at(0);
+      const size_t length = code == 0x09 ? 3 : 2;
+      ASSERT_LE(i + length, writes.size());
+      for (size_t k = 1; k < length; k++)
+        ASSERT_EQ(writes[i + k].thread, thread) << "command split at write " << i;
+      queries += code == 0x0A || code == 0x0B ? 1 : 0;
+      key_queries += code == 0x0B ? 1 : 0;
+      i += length;
+      continue;
+    }
+    std::string text;
+    for (; i < writes.size() && writes[i].bytes != Bytes{0xFE}; i++) {
+      ASSERT_EQ(writes[i].thread, thread) << "text split at write " << i;
+      text += static_cast<char>(writes[i].bytes.at(0));
+    }
+    // From column 5 both the wipe and the echo fill the row's last 11 cells.
+    EXPECT_TRUE(text == std::string(11, ' ') || text == " Up pushed ") << text;
+  }
+  EXPECT_EQ(static_cast<int>(queries), fake_read_count());
+
+  const std::set<std::string> foreground = {"Cursor is located on row 1, column 5 now.",
+                                            "Turn display on now!", "Cursor is moved to next column now!",
+                                            "Don't show cursor now!"};
+  std::istringstream lines(output);
+  size_t up_lines = 0;
+  for (std::string line; std::getline(lines, line);) {
+    if (line == "Up button")
+      up_lines++;
+    else
+      EXPECT_EQ(foreground.count(line), 1U) << "unexpected line: " << line;
+  }
+  EXPECT_GT(key_queries, 0U);
+  EXPECT_EQ(up_lines, key_queries) << "every button query got the button's reply";
+}
+
+} // namespace
