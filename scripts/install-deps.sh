@@ -3,7 +3,7 @@
 # Usage: scripts/install-deps.sh [extra-package ...]
 set -euo pipefail
 
-packages=(cmake make g++ dpkg-dev libgtest-dev libgmock-dev clang clang-tidy clang-format cppcheck "$@")
+packages=(cmake make g++ dpkg-dev libgtest-dev libgmock-dev clang libclang-rt-14-dev clang-tidy clang-format cppcheck "$@")
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer targets with clang and runs each for a bounded time.
+# Usage: scripts/fuzz.sh [seconds-per-target]   (default 60)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+seconds=${1:-60}
+scripts/install-deps.sh
+cmake --preset fuzz >/dev/null
+cmake --build --preset fuzz -j"$(nproc)" --target module_fuzz console_fuzz >/dev/null
+
+# Both targets at once, one a core; any crash fails the run.
+pids=()
+for target in module_fuzz console_fuzz; do
+  corpus=build-fuzz/corpus/$target
+  mkdir -p "$corpus"
+  dict=()
+  [ -f tests/fuzz/${target%_fuzz}.dict ] && dict=(-dict=tests/fuzz/${target%_fuzz}.dict)
+  build-fuzz/bin/$target "${dict[@]}" -max_total_time="$seconds" -max_len=4096 -print_final_stats=1 \
+    -artifact_prefix=build-fuzz/ "$corpus" >build-fuzz/$target.log 2>&1 &
+  pids+=($!)
+done
+status=0
+for i in "${!pids[@]}"; do
+  target=$([ "$i" -eq 0 ] && echo module_fuzz || echo console_fuzz)
+  if wait "${pids[$i]}"; then
+    echo "$target: $(grep -E '^stat::number_of_executed_units' build-fuzz/$target.log | awk '{print $2}') inputs, no crash"
+  else
+    echo "$target: FAILED"
+    tail -n 40 build-fuzz/$target.log
+    status=1
+  fi
+done
+exit "$status"
