@@ -550,7 +550,8 @@ int install_signal_handlers()
   _exit(status);
 }
 
-[[noreturn]] void run_child(Run *run, int report, int command_input_read)
+[[noreturn]] void run_child(Run *run, const PrivateSpace &space, int report,
+                            int command_input_read)
 {
   signal(SIGPIPE, SIG_DFL);
   for (const int signal_number : HANDLED_SIGNALS)
@@ -558,7 +559,8 @@ int install_signal_handlers()
   if (command_input_read >= 0 && dup2(command_input_read, STDIN_FILENO) < 0)
     fail_in_child(report, EXIT_EMULATOR_FAILURE, "connecting the command's input", errno);
   const char *failure = "";
-  if (emu_private_dev(run->line.slave_path.c_str(), !run->options.no_device, &failure) < 0) {
+  if (emu_private_dev(space, run->line.slave_path.c_str(), !run->options.no_device, &failure) <
+      0) {
     const int error = errno;
     std::array<char, 256> what{};
     snprintf(what.data(), what.size(), "cannot give the command a private /dev/ttyS1: %s",
@@ -585,14 +587,20 @@ int start_child(Run *run)
   if (run->options.live && pipe2(command_input, O_CLOEXEC) < 0)
     return EXIT_EMULATOR_FAILURE;
   fflush(nullptr);
-  run->child = fork();
+  PrivateSpace space;
+  run->child = emu_fork_private(&space);
   if (run->child < 0) {
-    fprintf(stderr, "lcm-emu: fork: %s\n", strerror(errno));
+    if (space.in_user_namespace)
+      fprintf(stderr, "lcm-emu: cannot give the command a private /dev/ttyS1: "
+                      "neither a mount namespace nor a user namespace is allowed here (clone: %s)\n",
+              strerror(errno));
+    else
+      fprintf(stderr, "lcm-emu: fork: %s\n", strerror(errno));
     return EXIT_EMULATOR_FAILURE;
   }
   if (run->child == 0) {
     close(report[0]);
-    run_child(run, report[1], command_input[0]);
+    run_child(run, space, report[1], command_input[0]);
   }
   close(report[1]);
   if (command_input[0] >= 0) {

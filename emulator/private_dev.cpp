@@ -5,9 +5,12 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <linux/capability.h>
 #include <sched.h>
 #include <sys/mount.h>
+#include <csignal>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 #include <utility>
 
@@ -53,19 +56,19 @@ int map_identity(uid_t uid, gid_t gid, const char **failure)
   return 0;
 }
 
-// Root with CAP_SYS_ADMIN needs only a mount namespace; anyone else, or root
-// in a container that withholds it, gets a user namespace around it.
-int enter_namespaces(const char **failure)
+// A process that may mount needs only a mount namespace; should that still be
+// refused, a user namespace around it is the last resort.
+int enter_namespaces(const PrivateSpace &space, const char **failure)
 {
-  const uid_t uid = getuid();
-  const gid_t gid = getgid();
-  if (geteuid() == 0 && unshare(CLONE_NEWNS) == 0)
+  if (space.in_user_namespace)
+    return map_identity(space.uid, space.gid, failure);
+  if (unshare(CLONE_NEWNS) == 0)
     return 0;
   if (unshare(CLONE_NEWUSER | CLONE_NEWNS) < 0) {
     *failure = "neither a mount namespace nor a user namespace is allowed here (unshare)";
     return -1;
   }
-  return map_identity(uid, gid, failure);
+  return map_identity(space.uid, space.gid, failure);
 }
 
 int old_path(int old_dev, const char *name, std::array<char, PATH_SIZE> *path)
@@ -181,11 +184,38 @@ int populate_dev(const char *slave_path, bool with_device, const char **failure)
   return result;
 }
 
+// Mounting takes CAP_SYS_ADMIN, which root in some containers lacks.
+bool may_mount()
+{
+  __user_cap_header_struct header{};
+  header.version = _LINUX_CAPABILITY_VERSION_3;
+  std::array<__user_cap_data_struct, _LINUX_CAPABILITY_U32S_3> data{};
+  if (syscall(SYS_capget, &header, data.data()) < 0)
+    return false;
+  constexpr unsigned BITS = 32;
+  return (data[CAP_SYS_ADMIN / BITS].effective & (1U << (CAP_SYS_ADMIN % BITS))) != 0;
+}
+
 } // namespace
 
-int emu_private_dev(const char *slave_path, bool with_device, const char **failure)
+pid_t emu_fork_private(PrivateSpace *space)
 {
-  if (enter_namespaces(failure) < 0)
+  space->uid = getuid();
+  space->gid = getgid();
+  space->in_user_namespace = !may_mount();
+  if (!space->in_user_namespace)
+    return fork();
+  // A sanitizer runtime may start a thread in a forked child, and the kernel
+  // refuses to move a threaded process into a new user namespace; a child
+  // cloned into it never has to move.
+  return static_cast<pid_t>(
+      syscall(SYS_clone, CLONE_NEWUSER | CLONE_NEWNS | SIGCHLD, nullptr, nullptr, nullptr, 0));
+}
+
+int emu_private_dev(const PrivateSpace &space, const char *slave_path, bool with_device,
+                    const char **failure)
+{
+  if (enter_namespaces(space, failure) < 0)
     return -1;
   // Nothing mounted from here on may reach the machine's own mount table.
   if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) < 0) {

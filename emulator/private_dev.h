@@ -1,17 +1,30 @@
 // A private /dev for the command run under the emulator, made in the forked
 // child before it executes the command.
 //
-//   emu_private_dev(slave_path, with_device, &failure)
+//   emu_fork_private(&space)                     fork; 0 in the child, its pid, or -1
+//   emu_private_dev(space, slave, with_device, &failure)   in the child, before exec
 //
-// Gives the calling process its own mount namespace (and, when that is not
-// allowed, a user namespace around it), mounts a fresh tmpfs over /dev, binds
-// back the usual nodes and, when with_device is set, binds the pseudo-terminal
-// slave at slave_path onto /dev/ttyS1. The machine's own /dev/ttyS1 is never
-// opened. Returns 0, or -1 with errno set and failure naming the step that
-// failed (a fixed string). Must run in a single-threaded process.
+// A child of a process without CAP_SYS_ADMIN (an ordinary user, or root in a
+// container that withholds it) is created already inside a new user namespace
+// holding a new mount namespace, in which it keeps its own uid and gid. Root's
+// child is forked plainly and enters a mount namespace of its own. In it, a fresh tmpfs is
+// mounted over /dev, the usual nodes are bound back and, when with_device is
+// set, the pseudo-terminal slave at slave path is bound onto /dev/ttyS1. The
+// machine's own /dev/ttyS1 is never opened. Results: 0, or -1 with errno set
+// and failure naming the step that failed (a fixed string).
 #ifndef LCM_EMULATOR_PRIVATE_DEV_H
 #define LCM_EMULATOR_PRIVATE_DEV_H
 
-[[nodiscard]] int emu_private_dev(const char *slave_path, bool with_device, const char **failure);
+#include <sys/types.h>
+
+struct PrivateSpace {
+  uid_t uid = 0;
+  gid_t gid = 0;
+  bool in_user_namespace = false;
+};
+
+[[nodiscard]] pid_t emu_fork_private(PrivateSpace *space);
+[[nodiscard]] int emu_private_dev(const PrivateSpace &space, const char *slave_path,
+                                  bool with_device, const char **failure);
 
 #endif
