@@ -16,8 +16,6 @@
 
 #include "bytes.h"
 
-extern char **environ;
-
 namespace {
 
 using Clock = std::chrono::steady_clock;
