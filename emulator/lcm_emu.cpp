@@ -91,6 +91,12 @@ const char *const USAGE =
 
 int signal_pipe[2] = {-1, -1};
 
+std::string error_text(int error)
+{
+  std::array<char, 128> buffer{};
+  return strerror_r(error, buffer.data(), buffer.size());
+}
+
 void on_signal(int signal_number)
 {
   const int saved = errno;
@@ -102,6 +108,7 @@ void on_signal(int signal_number)
 constexpr std::array<int, 4> HANDLED_SIGNALS = {SIGCHLD, SIGINT, SIGTERM, SIGHUP};
 
 struct PendingReply {
+  // cppcheck-suppress unusedStructMember
   unsigned char byte;
   Clock::time_point due;
 };
@@ -155,8 +162,7 @@ void trace(const Run &run, const std::string &text)
   if (!run.options.trace)
     return;
   constexpr long long US_PER_MS = 1000;
-  fprintf(stderr, "lcm-emu +%lld ms: %s\n", elapsed_us(run, Clock::now()) / US_PER_MS,
-          text.c_str());
+  fprintf(stderr, "lcm-emu +%lld ms: %s\n", elapsed_us(run, Clock::now()) / US_PER_MS, text.c_str());
 }
 
 int open_line(Line *line)
@@ -427,8 +433,8 @@ int wait_ms(const Run &run, Clock::time_point now)
   if (run.options.pace && !run.hung_up && run.next_take > now && run.next_take < wake)
     wake = run.next_take;
   if (run.options.live && run.dirty) {
-    const Clock::time_point redraw = std::min(run.last_change + LIVE_QUIET,
-                                              run.last_draw + LIVE_REDRAW_EVERY);
+    const Clock::time_point redraw =
+        std::min(run.last_change + LIVE_QUIET, run.last_draw + LIVE_REDRAW_EVERY);
     if (redraw < wake)
       wake = redraw;
   }
@@ -508,8 +514,7 @@ void check_line_settings(const Run &run)
     return;
   const std::string faults = line_setting_faults(settings);
   if (!faults.empty())
-    fprintf(stderr, "lcm-emu: warning: the command left /dev/ttyS1 not raw 9600 8N1: %s\n",
-            faults.c_str());
+    fprintf(stderr, "lcm-emu: warning: the command left /dev/ttyS1 not raw 9600 8N1: %s\n", faults.c_str());
 }
 
 int open_wire(Run *run)
@@ -518,7 +523,7 @@ int open_wire(Run *run)
     return 0;
   run->wire = fopen(run->options.wire_path.c_str(), "wb");
   if (!run->wire) {
-    fprintf(stderr, "lcm-emu: %s: %s\n", run->options.wire_path.c_str(), strerror(errno));
+    fprintf(stderr, "lcm-emu: %s: %s\n", run->options.wire_path.c_str(), error_text(errno).c_str());
     return -1;
   }
   return 0;
@@ -544,14 +549,13 @@ int install_signal_handlers()
 [[noreturn]] void fail_in_child(int report, int status, const char *what, int error)
 {
   std::array<char, 512> text{};
-  const int length = snprintf(text.data(), text.size(), "%c%s: %s", status, what, strerror(error));
+  const int length = snprintf(text.data(), text.size(), "%c%s: %s", status, what, error_text(error).c_str());
   if (length > 0)
     (void)!write(report, text.data(), std::min(static_cast<size_t>(length), text.size() - 1));
   _exit(status);
 }
 
-[[noreturn]] void run_child(Run *run, const PrivateSpace &space, int report,
-                            int command_input_read)
+[[noreturn]] void run_child(Run *run, const PrivateSpace &space, int report, int command_input_read)
 {
   signal(SIGPIPE, SIG_DFL);
   for (const int signal_number : HANDLED_SIGNALS)
@@ -559,12 +563,10 @@ int install_signal_handlers()
   if (command_input_read >= 0 && dup2(command_input_read, STDIN_FILENO) < 0)
     fail_in_child(report, EXIT_EMULATOR_FAILURE, "connecting the command's input", errno);
   const char *failure = "";
-  if (emu_private_dev(space, run->line.slave_path.c_str(), !run->options.no_device, &failure) <
-      0) {
+  if (emu_private_dev(space, run->line.slave_path.c_str(), !run->options.no_device, &failure) < 0) {
     const int error = errno;
     std::array<char, 256> what{};
-    snprintf(what.data(), what.size(), "cannot give the command a private /dev/ttyS1: %s",
-             failure);
+    snprintf(what.data(), what.size(), "cannot give the command a private /dev/ttyS1: %s", failure);
     fail_in_child(report, EXIT_EMULATOR_FAILURE, what.data(), error);
   }
   std::vector<char *> arguments;
@@ -591,11 +593,12 @@ int start_child(Run *run)
   run->child = emu_fork_private(&space);
   if (run->child < 0) {
     if (space.in_user_namespace)
-      fprintf(stderr, "lcm-emu: cannot give the command a private /dev/ttyS1: "
-                      "neither a mount namespace nor a user namespace is allowed here (clone: %s)\n",
-              strerror(errno));
+      fprintf(stderr,
+              "lcm-emu: cannot give the command a private /dev/ttyS1: "
+              "neither a mount namespace nor a user namespace is allowed here (clone: %s)\n",
+              error_text(errno).c_str());
     else
-      fprintf(stderr, "lcm-emu: fork: %s\n", strerror(errno));
+      fprintf(stderr, "lcm-emu: fork: %s\n", error_text(errno).c_str());
     return EXIT_EMULATOR_FAILURE;
   }
   if (run->child == 0) {
@@ -638,11 +641,11 @@ int exit_status(int status)
 int run_emulator(Run *run)
 {
   if (install_signal_handlers() < 0) {
-    fprintf(stderr, "lcm-emu: cannot watch for signals: %s\n", strerror(errno));
+    fprintf(stderr, "lcm-emu: cannot watch for signals: %s\n", error_text(errno).c_str());
     return EXIT_EMULATOR_FAILURE;
   }
   if (open_line(&run->line) < 0) {
-    fprintf(stderr, "lcm-emu: cannot open a pseudo-terminal: %s\n", strerror(errno));
+    fprintf(stderr, "lcm-emu: cannot open a pseudo-terminal: %s\n", error_text(errno).c_str());
     return EXIT_EMULATOR_FAILURE;
   }
   if (open_wire(run) < 0)
@@ -658,7 +661,7 @@ int run_emulator(Run *run)
   end_command_input(run);
   check_line_settings(*run);
   if (run->wire && fclose(run->wire) != 0)
-    fprintf(stderr, "lcm-emu: %s: %s\n", run->options.wire_path.c_str(), strerror(errno));
+    fprintf(stderr, "lcm-emu: %s: %s\n", run->options.wire_path.c_str(), error_text(errno).c_str());
   run->wire = nullptr;
   draw(run);
   return exit_status(run->child_status);

@@ -17,9 +17,9 @@ struct LiveInput {
 };
 
 struct LiveResult {
-  unsigned pressed = 0;    // button bits an arrow key asked for
-  std::string echo;        // what to show on the terminal for this byte
-  std::string line;        // a finished line, newline included
+  unsigned pressed = 0; // button bits an arrow key asked for
+  std::string echo;     // what to show on the terminal for this byte
+  std::string line;     // a finished line, newline included
   bool line_done = false;
   bool input_done = false; // Ctrl-D: no more input for the command
 };

@@ -42,8 +42,7 @@ void put_text(ModuleState &state, unsigned char byte, ModuleEvent &event)
 }
 
 // Returns the reply byte of a query, or -1 for a command that has none.
-int run_command(ModuleState &state, unsigned char code, unsigned buttons_held,
-                ModuleEvent &event)
+int run_command(ModuleState &state, unsigned char code, unsigned buttons_held, ModuleEvent &event)
 {
   event.code = code;
   switch (code) {
@@ -234,14 +233,13 @@ std::string module_describe_reply(const ModuleEvent &event, unsigned char reply)
   if (event.kind == ModuleEventKind::get_pos) {
     if ((reply & 0x80) != 0)
       return hex(reply) + " (not a position)";
-    return hex(reply) + " (" + place((reply & POSITION_ROW_BIT) != 0 ? 1 : 0,
-                                     reply & POSITION_COLUMN_MASK) + ")";
+    return hex(reply) + " (" + place((reply & POSITION_ROW_BIT) != 0 ? 1 : 0, reply & POSITION_COLUMN_MASK) +
+           ")";
   }
   if (event.kind == ModuleEventKind::get_key) {
     if ((reply & ~BUTTONS_ALL) != 0)
       return hex(reply) + " (not a button state)";
-    return hex(reply) + " (" + module_buttons_name(BUTTONS_ALL & ~static_cast<unsigned>(reply)) +
-           ")";
+    return hex(reply) + " (" + module_buttons_name(BUTTONS_ALL & ~static_cast<unsigned>(reply)) + ")";
   }
   return hex(reply);
 }

@@ -45,12 +45,10 @@ int button_named(const std::string &name, unsigned *button)
 
 bool takes_value(const std::string &name)
 {
-  return name == "--press" || name == "--reply-delay" || name == "--hangup-after" ||
-         name == "--wire";
+  return name == "--press" || name == "--reply-delay" || name == "--hangup-after" || name == "--wire";
 }
 
-int apply_value(const std::string &name, const std::string &value, Options *options,
-                std::string *error)
+int apply_value(const std::string &name, const std::string &value, Options *options, std::string *error)
 {
   if (name == "--press") {
     Press press;
@@ -116,12 +114,11 @@ int emu_parse_press(const std::string &text, Press *press)
   Press parsed;
   if (button_named(text.substr(0, at), &parsed.buttons) < 0)
     return -1;
-  const std::string start = text.substr(at + 1, plus == std::string::npos ? std::string::npos
-                                                                           : plus - at - 1);
+  const std::string start =
+      text.substr(at + 1, plus == std::string::npos ? std::string::npos : plus - at - 1);
   if (parse_count(start, LONGEST_MS, &parsed.start_ms) < 0)
     return -1;
-  if (plus != std::string::npos &&
-      parse_count(text.substr(plus + 1), LONGEST_MS, &parsed.duration_ms) < 0)
+  if (plus != std::string::npos && parse_count(text.substr(plus + 1), LONGEST_MS, &parsed.duration_ms) < 0)
     return -1;
   *press = parsed;
   return 0;

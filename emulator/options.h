@@ -32,8 +32,7 @@ struct Options {
   std::vector<std::string> command;
 };
 
-[[nodiscard]] int emu_parse_options(int argc, const char *const *argv, Options *options,
-                                    std::string *error);
+[[nodiscard]] int emu_parse_options(int argc, const char *const *argv, Options *options, std::string *error);
 [[nodiscard]] int emu_parse_press(const std::string &text, Press *press);
 [[nodiscard]] unsigned emu_buttons_held(const std::vector<Press> &presses, long long elapsed_us);
 

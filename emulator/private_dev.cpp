@@ -41,14 +41,12 @@ int map_identity(uid_t uid, gid_t gid, const char **failure)
     *failure = "writing /proc/self/setgroups";
     return -1;
   }
-  snprintf(line.data(), line.size(), "%u %u 1\n", static_cast<unsigned>(uid),
-           static_cast<unsigned>(uid));
+  snprintf(line.data(), line.size(), "%u %u 1\n", static_cast<unsigned>(uid), static_cast<unsigned>(uid));
   if (write_file("/proc/self/uid_map", line.data()) < 0) {
     *failure = "writing /proc/self/uid_map";
     return -1;
   }
-  snprintf(line.data(), line.size(), "%u %u 1\n", static_cast<unsigned>(gid),
-           static_cast<unsigned>(gid));
+  snprintf(line.data(), line.size(), "%u %u 1\n", static_cast<unsigned>(gid), static_cast<unsigned>(gid));
   if (write_file("/proc/self/gid_map", line.data()) < 0) {
     *failure = "writing /proc/self/gid_map";
     return -1;
@@ -106,8 +104,7 @@ int bind_directory(int old_dev, const char *name, const char *target)
 // Nodes the machine lacks are left out rather than failing the run.
 int bind_standard_nodes(int old_dev, const char **failure)
 {
-  constexpr std::array<const char *, 6> files = {"null", "zero", "full", "random", "urandom",
-                                                 "tty"};
+  constexpr std::array<const char *, 6> files = {"null", "zero", "full", "random", "urandom", "tty"};
   constexpr std::array<const char *, 2> directories = {"pts", "shm"};
   std::array<char, PATH_SIZE> target{};
   for (const char *name : files) {
@@ -212,8 +209,7 @@ pid_t emu_fork_private(PrivateSpace *space)
       syscall(SYS_clone, CLONE_NEWUSER | CLONE_NEWNS | SIGCHLD, nullptr, nullptr, nullptr, 0));
 }
 
-int emu_private_dev(const PrivateSpace &space, const char *slave_path, bool with_device,
-                    const char **failure)
+int emu_private_dev(const PrivateSpace &space, const char *slave_path, bool with_device, const char **failure)
 {
   if (enter_namespaces(space, failure) < 0)
     return -1;

@@ -24,7 +24,7 @@ struct PrivateSpace {
 };
 
 [[nodiscard]] pid_t emu_fork_private(PrivateSpace *space);
-[[nodiscard]] int emu_private_dev(const PrivateSpace &space, const char *slave_path,
-                                  bool with_device, const char **failure);
+[[nodiscard]] int emu_private_dev(const PrivateSpace &space, const char *slave_path, bool with_device,
+                                  const char **failure);
 
 #endif

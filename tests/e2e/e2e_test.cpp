@@ -111,20 +111,21 @@ public:
   }
   Scratch(const Scratch &) = delete;
   Scratch &operator=(const Scratch &) = delete;
-  std::string file(const char *name) const { return path_ + "/" + name; }
+  std::string file(const char *name) const
+  {
+    return path_ + "/" + name;
+  }
 
 private:
   std::string path_;
 };
 
-[[noreturn]] void exec_emulator(const Scratch &scratch, const std::vector<std::string> &arguments,
-                                uid_t user)
+[[noreturn]] void exec_emulator(const Scratch &scratch, const std::vector<std::string> &arguments, uid_t user)
 {
   const int out = open(scratch.file("out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
   const int err = open(scratch.file("err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
   const int input = open("/dev/null", O_RDONLY);
-  if (out < 0 || err < 0 || input < 0 || dup2(input, 0) < 0 || dup2(out, 1) < 0 ||
-      dup2(err, 2) < 0)
+  if (out < 0 || err < 0 || input < 0 || dup2(input, 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0)
     _exit(99);
   if (user != AS_CALLER &&
       (setgroups(0, nullptr) < 0 || setresgid(user, user, user) < 0 || setresuid(user, user, user) < 0))
@@ -137,8 +138,8 @@ private:
   _exit(97);
 }
 
-Outcome run_emulator(const std::vector<std::string> &options,
-                     const std::vector<std::string> &command, uid_t user = AS_CALLER)
+Outcome run_emulator(const std::vector<std::string> &options, const std::vector<std::string> &command,
+                     uid_t user = AS_CALLER)
 {
   Scratch scratch;
   std::vector<std::string> arguments = {LCM_EMU_PATH, "--wire", scratch.file("wire")};
@@ -173,8 +174,7 @@ Outcome run_emulator(const std::vector<std::string> &options,
   return outcome;
 }
 
-Outcome show(const std::vector<std::string> &options, const std::string &line1,
-             const std::string &line2)
+Outcome show(const std::vector<std::string> &options, const std::string &line1, const std::string &line2)
 {
   return run_emulator(options, {LCM_SHOW_PATH, line1, line2});
 }
@@ -191,14 +191,21 @@ struct TraceLine {
   std::string what;
 };
 
+// Trace lines read "lcm-emu +MS ms: WHAT"; anything else is skipped.
 std::vector<TraceLine> trace_of(const std::string &err)
 {
+  const std::string lead = "lcm-emu +";
+  const std::string unit = " ms: ";
   std::vector<TraceLine> trace;
   for (const std::string &line : lines_of(err)) {
-    long ms = 0;
-    int consumed = 0;
-    if (sscanf(line.c_str(), "lcm-emu +%ld ms: %n", &ms, &consumed) == 1 && consumed > 0)
-      trace.push_back({ms, line.substr(static_cast<size_t>(consumed))});
+    if (line.rfind(lead, 0) != 0)
+      continue;
+    char *end = nullptr;
+    const long ms = strtol(line.c_str() + lead.size(), &end, 10);
+    const auto after = static_cast<size_t>(end - line.c_str());
+    if (after == lead.size() || line.compare(after, unit.size(), unit) != 0)
+      continue;
+    trace.push_back({ms, line.substr(after + unit.size())});
   }
   return trace;
 }
@@ -242,8 +249,7 @@ TEST(LcmShowThroughEmulator, LongFirstLineIsCutAndTheCursorPutOnColumn15)
   EXPECT_EQ(outcome.status, 0) << outcome.err;
   const Bytes expected =
       join({START_UP, bytes({0xFE, 0x06, 0xFE, 0x03, 0xFE, 0x0A, 0xFE, 0x09, 0x00, 0xFE, 0x0A}),
-            text("ABCDEFGHIJKLMNOP"), bytes({0xFE, 0x09, 0x0F, 0xFE, 0x09, 0x40, 0xFE, 0x0A}),
-            text("xy")});
+            text("ABCDEFGHIJKLMNOP"), bytes({0xFE, 0x09, 0x0F, 0xFE, 0x09, 0x40, 0xFE, 0x0A}), text("xy")});
   EXPECT_EQ(hex(outcome.wire), hex(expected));
   EXPECT_EQ(outcome.out, box("ABCDEFGHIJKLMNOP", "xy"));
 }
@@ -252,10 +258,10 @@ TEST(LcmShowThroughEmulator, EmptyFirstLineStillAsksThePositionAndWritesRow1)
 {
   const Outcome outcome = show({}, "", "World");
   EXPECT_EQ(outcome.status, 0) << outcome.err;
-  const Bytes expected =
-      join({START_UP, bytes({0xFE, 0x06, 0xFE, 0x03, 0xFE, 0x0A, 0xFE, 0x09, 0x00, 0xFE, 0x0A,
-                             0xFE, 0x09, 0x40, 0xFE, 0x0A}),
-            text("World")});
+  const Bytes expected = join({START_UP,
+                               bytes({0xFE, 0x06, 0xFE, 0x03, 0xFE, 0x0A, 0xFE, 0x09, 0x00, 0xFE, 0x0A, 0xFE,
+                                      0x09, 0x40, 0xFE, 0x0A}),
+                               text("World")});
   EXPECT_EQ(hex(outcome.wire), hex(expected));
   EXPECT_EQ(outcome.out, box("", "World"));
 }
@@ -311,10 +317,10 @@ TEST(LcmShowThroughEmulator, LeadByteInTextIsReplacedAndTheDisplayStaysOn)
 {
   const Outcome outcome = show({}, "\xfe\x02", "x");
   EXPECT_EQ(outcome.status, 0) << outcome.err;
-  const Bytes expected =
-      join({START_UP, bytes({0xFE, 0x06, 0xFE, 0x03, 0xFE, 0x0A, 0xFE, 0x09, 0x00, 0xFE, 0x0A,
-                             0x3F, 0x02, 0xFE, 0x09, 0x40, 0xFE, 0x0A}),
-            text("x")});
+  const Bytes expected = join({START_UP,
+                               bytes({0xFE, 0x06, 0xFE, 0x03, 0xFE, 0x0A, 0xFE, 0x09, 0x00, 0xFE, 0x0A, 0x3F,
+                                      0x02, 0xFE, 0x09, 0x40, 0xFE, 0x0A}),
+                               text("x")});
   EXPECT_EQ(hex(outcome.wire), hex(expected));
   EXPECT_EQ(outcome.out, box("?.", "x"));
 }
@@ -334,8 +340,7 @@ TEST(LcmShowThroughEmulator, GarbageRepliesAreTakenAsPositions)
   EXPECT_EQ(outcome.status, 0) << outcome.err;
   const Bytes expected =
       join({START_UP, bytes({0xFE, 0x06, 0xFE, 0x03, 0xFE, 0x0A, 0xFE, 0x09, 0x00, 0xFE, 0x0A}),
-            text("ABCDEFGHIJK"), bytes({0xFE, 0x09, 0x4F, 0xFE, 0x09, 0x40, 0xFE, 0x0A}),
-            text("xy")});
+            text("ABCDEFGHIJK"), bytes({0xFE, 0x09, 0x4F, 0xFE, 0x09, 0x40, 0xFE, 0x0A}), text("xy")});
   EXPECT_EQ(hex(outcome.wire), hex(expected));
   EXPECT_EQ(outcome.out, box("ABCDEFGHIJK", "xy"));
 }
@@ -369,15 +374,12 @@ TEST(ButtonsThroughEmulator, PressAnswersUpInsideItsWindowOnly)
 {
   constexpr long WINDOW_START = 200;
   constexpr long WINDOW_END = 600;
-  const Outcome outcome =
-      run_emulator({"--trace", "--press", "up@200+400"}, {KEY_PROBE_PATH, "1200"});
+  const Outcome outcome = run_emulator({"--trace", "--press", "up@200+400"}, {KEY_PROBE_PATH, "1200"});
   ASSERT_EQ(outcome.status, 0) << outcome.err;
   std::vector<int> keys_seen;
-  for (const std::string &line : lines_of(outcome.out)) {
-    int key = 0;
-    if (sscanf(line.c_str(), "key %d", &key) == 1)
-      keys_seen.push_back(key);
-  }
+  for (const std::string &line : lines_of(outcome.out))
+    if (line.rfind("key ", 0) == 0)
+      keys_seen.push_back(static_cast<int>(strtol(line.c_str() + 4, nullptr, 10)));
   std::vector<int> keys_sent;
   int inside = 0;
   int after = 0;
@@ -385,8 +387,8 @@ TEST(ButtonsThroughEmulator, PressAnswersUpInsideItsWindowOnly)
     if (line.what.rfind("FE 0B  button query -> ", 0) != 0)
       continue;
     const bool in_window = line.ms >= WINDOW_START && line.ms < WINDOW_END;
-    const std::string expected = in_window ? "FE 0B  button query -> 0E (up)"
-                                           : "FE 0B  button query -> 0F (none)";
+    const std::string expected =
+        in_window ? "FE 0B  button query -> 0E (up)" : "FE 0B  button query -> 0F (none)";
     EXPECT_EQ(line.what, expected) << "at " << line.ms << " ms";
     keys_sent.push_back(in_window ? 1 : 15);
     inside += in_window ? 1 : 0;
@@ -413,9 +415,9 @@ TEST(EmulatorLine, WarnsWhenTheCommandLeavesTheLineCooked)
   EXPECT_EQ(cooked.status, 0);
   EXPECT_EQ(hex(cooked.wire), hex(text("AB")));
   EXPECT_NE(cooked.err.find("warning"), std::string::npos) << cooked.err;
-  const Outcome raw = run_emulator(
-      {}, {"/bin/sh", "-c",
-           "stty -F /dev/ttyS1 9600 raw -echo cs8 -parenb -cstopb && printf AB > /dev/ttyS1"});
+  const Outcome raw =
+      run_emulator({}, {"/bin/sh", "-c",
+                        "stty -F /dev/ttyS1 9600 raw -echo cs8 -parenb -cstopb && printf AB > /dev/ttyS1"});
   EXPECT_EQ(raw.status, 0);
   EXPECT_EQ(hex(raw.wire), hex(text("AB")));
   EXPECT_EQ(raw.err, "");

@@ -12,7 +12,7 @@ int main(int argc, char **argv)
     fprintf(stderr, "usage: %s MILLISECONDS\n", argv[0]);
     return 2;
   }
-  const auto run_for = std::chrono::milliseconds(atol(argv[1]));
+  const auto run_for = std::chrono::milliseconds(strtol(argv[1], nullptr, 10));
   const auto start = std::chrono::steady_clock::now();
   do {
     printf("key %d\n", lcm_get_key());

@@ -46,10 +46,12 @@ TEST(LiveInput, ArrowKeysPressButtonsAndAreNotForwarded)
 TEST(LiveInput, BackspaceEditsTheLineAndCtrlDEndsTheInput)
 {
   LiveInput state;
-  std::vector<LiveResult> results = type(&state, "12\x7f" "3\r");
+  std::vector<LiveResult> results = type(&state, "12\x7f"
+                                                 "3\r");
   EXPECT_EQ(results[2].echo, "\b \b");
   EXPECT_EQ(results[4].line, "13\n");
-  results = type(&state, "\x08" "7\x04");
+  results = type(&state, "\x08"
+                         "7\x04");
   EXPECT_EQ(results[0].echo, "");
   EXPECT_TRUE(results[2].input_done);
   EXPECT_TRUE(results[2].line_done);

@@ -145,8 +145,9 @@ TEST(ModuleModel, ButtonQueryClearsOneBitPerHeldButton)
 {
   ModuleState state = module_power_on();
   const std::vector<std::pair<unsigned, int>> cases = {
-      {0, 0x0F},           {BUTTON_UP, 0x0E},   {BUTTON_DOWN, 0x07},
-      {BUTTON_RIGHT, 0x0D}, {BUTTON_LEFT, 0x0B}, {BUTTON_UP | BUTTON_LEFT, 0x0A},
+      {0, 0x0F},           {BUTTON_UP, 0x0E},
+      {BUTTON_DOWN, 0x07}, {BUTTON_RIGHT, 0x0D},
+      {BUTTON_LEFT, 0x0B}, {BUTTON_UP | BUTTON_LEFT, 0x0A},
   };
   for (const auto &[held, expected] : cases) {
     const Fed fed = feed(state, {0xFE, 0x0B}, held);
@@ -174,8 +175,8 @@ TEST(ModuleModel, StartUpSequenceIsPlainTextAroundDisplayOn)
 {
   ModuleState state = module_power_on();
   (void)feed(state, {0xFE, 0x02});
-  const Fed fed = feed(state, {0x00, 0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0xFE, 0x01, 0x02,
-                               0x03, 0x04, 0x05, 0x06, 0x07});
+  const Fed fed = feed(state, {0x00, 0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0xFE, 0x01, 0x02, 0x03, 0x04,
+                               0x05, 0x06, 0x07});
   for (const int reply : fed.replies)
     EXPECT_EQ(reply, -1);
   EXPECT_TRUE(state.display_on);
@@ -189,7 +190,8 @@ TEST(ModuleModel, StartUpSequenceIsPlainTextAroundDisplayOn)
 // Whatever the host sends, the module speaks only right after FE 0A or FE 0B.
 TEST(ModuleModel, SendsNothingUnasked)
 {
-  std::mt19937 random(12345);
+  // A fixed seed keeps a failure reproducible.
+  std::mt19937 random(12345); // NOLINT(cert-msc32-c,cert-msc51-cpp)
   std::uniform_int_distribution<int> byte_value(0, 255);
   ModuleState state = module_power_on();
   int answered = 0;
@@ -212,8 +214,8 @@ TEST(ModuleModel, SendsNothingUnasked)
 TEST(ModuleTrace, NamesEachCommandWithItsBytes)
 {
   ModuleState state = module_power_on();
-  const Fed fed = feed(state, {'H', 0x01, 0xFE, 0x09, 0x40, 0xFE, 0x0A, 0xFE, 0x0B, 0xFE, 0x02,
-                               0xFE, 0x03, 0xFE, 0x06, 0xFE, 0x22});
+  const Fed fed = feed(state, {'H', 0x01, 0xFE, 0x09, 0x40, 0xFE, 0x0A, 0xFE, 0x0B, 0xFE, 0x02, 0xFE, 0x03,
+                               0xFE, 0x06, 0xFE, 0x22});
   EXPECT_EQ(module_describe(fed.events[0]), "48  text 'H' at row 0 column 0");
   EXPECT_EQ(module_describe(fed.events[1]), "01  text 0x01 at row 0 column 1");
   EXPECT_EQ(module_describe(fed.events[2]), "");

@@ -18,16 +18,16 @@ Parsed parse(std::vector<const char *> arguments)
 {
   arguments.insert(arguments.begin(), "lcm-emu");
   Parsed parsed{};
-  parsed.result = emu_parse_options(static_cast<int>(arguments.size()), arguments.data(),
-                                    &parsed.options, &parsed.error);
+  parsed.result =
+      emu_parse_options(static_cast<int>(arguments.size()), arguments.data(), &parsed.options, &parsed.error);
   return parsed;
 }
 
 TEST(EmulatorOptions, TakesOptionsThenTheCommandAfterTheSeparator)
 {
-  const Parsed parsed = parse({"--trace", "--wire", "out.bin", "--reply-delay=250", "--press",
-                               "up@200", "--press=left@50+30", "--hangup-after", "0", "--",
-                               "lcm-show", "--trace", "x"});
+  const Parsed parsed =
+      parse({"--trace", "--wire", "out.bin", "--reply-delay=250", "--press", "up@200", "--press=left@50+30",
+             "--hangup-after", "0", "--", "lcm-show", "--trace", "x"});
   ASSERT_EQ(parsed.result, 0) << parsed.error;
   const Options &options = parsed.options;
   EXPECT_TRUE(options.trace);
