@@ -1,5 +1,6 @@
-// Asks the module for its buttons through the real driver for a given number
-// of milliseconds and prints each answer, one "key N" line per query.
+// Asks the module for its buttons through the real driver and prints each
+// answer, one "key N" line per query, for the given number of milliseconds
+// after the first answer (the port's opening takes its own time before that).
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -13,9 +14,9 @@ int main(int argc, char **argv)
     return 2;
   }
   const auto run_for = std::chrono::milliseconds(strtol(argv[1], nullptr, 10));
+  printf("key %d\n", lcm_get_key());
   const auto start = std::chrono::steady_clock::now();
-  do {
+  while (std::chrono::steady_clock::now() - start < run_for)
     printf("key %d\n", lcm_get_key());
-  } while (std::chrono::steady_clock::now() - start < run_for);
   return 0;
 }
