@@ -11,11 +11,11 @@
 //   cursor_prev()          move the cursor one column left, staying on its row
 //   cursor_backspace()     move the cursor one column left and blank that cell
 //   clear_screen()         clear the display
-//   button_watcher(arg)    thread body: while watcher_run is set, name each pressed button and echo it on row
-//   1 watcher_run            the watcher's run flag; the thread ends once it reads 0 watcher_start() start
-//   the driver, then the watcher thread; 0, 1 when already running, -1 with errno watcher_stop() clear
-//   watcher_run and wait for the thread to end; 0, or 1 when it was not running console_run(input)     serve
-//   menu entries read from input, one a line, until quit or end of input
+//   button_watcher(arg)    thread body: while watcher_run is set, name each press and echo it on row 1
+//   watcher_run            the watcher's run flag; the thread ends once it reads 0
+//   watcher_start()        start the driver, then the watcher thread; 0, 1 if running, -1 with errno
+//   watcher_stop()         clear watcher_run, wait for the thread to end; 0, or 1 if not running
+//   console_run(input)     serve menu entries read from input, one a line, until quit or end of input
 //
 // Each operation announces itself on standard output before it drives the
 // module, and adds a line of its own when the driver reports a failure. Every
