@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the project and runs every test: the default build, then the
-# address+undefined and thread sanitizer builds.
+# address+undefined and thread sanitizer builds, and the static checks
+# (clang-format, clang-tidy, cppcheck).
 # Usage: scripts/test.sh [preset ...]   (default: default asan tsan)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -21,3 +22,9 @@ for preset in "${presets[@]}"; do
   echo "== $preset: test"
   ctest --preset "$preset"
 done
+
+# The static checks read the default build's compile database.
+if [[ " ${presets[*]} " == *" default "* ]]; then
+  echo "== static checks"
+  scripts/check-static.sh
+fi
