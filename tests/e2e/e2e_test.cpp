@@ -12,6 +12,7 @@
 #include <grp.h>
 #include <initializer_list>
 #include <iterator>
+#include <random>
 #include <sstream>
 #include <string>
 #include <sys/stat.h>
@@ -435,6 +436,70 @@ TEST(EmulatorLine, MachineDevIsUntouched)
   if (existed) {
     EXPECT_EQ(after.st_rdev, before.st_rdev);
     EXPECT_EQ(after.st_mode, before.st_mode);
+  }
+}
+
+// Reads a host stream after the start-up sequence as the module would: a lead
+// byte starts a command, anything else is text. Returns what breaks the rules
+// for lcm-show's output, or an empty string.
+std::string check_show_stream(const Bytes &wire)
+{
+  if (wire.size() < START_UP.size() || !std::equal(START_UP.begin(), START_UP.end(), wire.begin()))
+    return "no start-up sequence";
+  size_t text_run = 0;
+  for (size_t i = START_UP.size(); i < wire.size(); i++) {
+    if (wire[i] != 0xFE) {
+      if (++text_run > 16)
+        return "more than 16 text bytes for a row at byte " + std::to_string(i);
+      continue;
+    }
+    text_run = 0;
+    if (i + 1 >= wire.size())
+      return "a lead byte ends the stream";
+    const unsigned char code = wire[++i];
+    if (code == 0x09)
+      i++;
+    else if (code != 0x03 && code != 0x06 && code != 0x0A)
+      return "0xFE in text, or an unexpected command, at byte " + std::to_string(i - 1);
+  }
+  return "";
+}
+
+// What a row shows for an argument: its first 16 bytes, a lead byte as '?',
+// and the emulator's '.' for what it cannot draw.
+std::string shown(const std::string &argument)
+{
+  std::string row = argument.substr(0, 16);
+  for (char &c : row) {
+    const auto byte = static_cast<unsigned char>(c == '\xFE' ? '?' : c);
+    c = byte >= 0x20 && byte <= 0x7E ? static_cast<char>(byte) : '.';
+  }
+  return row;
+}
+
+TEST(LcmShowThroughEmulator, RandomArgumentsNeverBreakTheLine)
+{
+  // A new seed each run, printed so that a failure can be replayed.
+  const char *fixed = getenv("LCM_TEST_SEED");
+  const unsigned seed = fixed ? static_cast<unsigned>(strtoul(fixed, nullptr, 10)) : std::random_device{}();
+  SCOPED_TRACE("LCM_TEST_SEED=" + std::to_string(seed));
+  std::mt19937 random(seed);
+  std::uniform_int_distribution<int> byte(1, 255);
+  const size_t lengths[] = {0, 1, 15, 16, 17, 100, 4096, 100000};
+  auto argument = [&](size_t length) {
+    std::string a(length, ' ');
+    for (char &c : a)
+      c = static_cast<char>(byte(random));
+    return a;
+  };
+  for (int run = 0; run < 12; run++) {
+    const std::string line1 = argument(lengths[random() % std::size(lengths)]);
+    const std::string line2 = argument(lengths[random() % std::size(lengths)]);
+    const Outcome outcome = show({}, line1, line2);
+    SCOPED_TRACE("lengths " + std::to_string(line1.size()) + " and " + std::to_string(line2.size()));
+    EXPECT_EQ(outcome.status, 0) << outcome.err;
+    EXPECT_EQ(check_show_stream(outcome.wire), "") << hex(outcome.wire);
+    EXPECT_EQ(outcome.out, box(shown(line1), shown(line2)));
   }
 }
 
