@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <filesystem>
 #include <fstream>
 #include <grp.h>
 #include <initializer_list>
@@ -106,7 +107,7 @@ public:
   }
   ~Scratch()
   {
-    for (const char *name : {"out", "err", "wire"})
+    for (const char *name : {"out", "err", "wire", "lcm-emu", "lcm-show"})
       unlink(file(name).c_str());
     rmdir(path_.c_str());
   }
@@ -140,10 +141,10 @@ private:
 }
 
 Outcome run_emulator(const std::vector<std::string> &options, const std::vector<std::string> &command,
-                     uid_t user = AS_CALLER)
+                     uid_t user = AS_CALLER, const std::string &emulator = LCM_EMU_PATH)
 {
   Scratch scratch;
-  std::vector<std::string> arguments = {LCM_EMU_PATH, "--wire", scratch.file("wire")};
+  std::vector<std::string> arguments = {emulator, "--wire", scratch.file("wire")};
   arguments.insert(arguments.end(), options.begin(), options.end());
   arguments.emplace_back("--");
   arguments.insert(arguments.end(), command.begin(), command.end());
@@ -361,7 +362,15 @@ TEST(LcmShowThroughEmulator, RunsForAnOrdinaryUser)
 {
   if (geteuid() != 0)
     GTEST_SKIP() << "already an ordinary user: every other test covers it";
-  const Outcome outcome = run_emulator({}, {LCM_SHOW_PATH, "Hello", "World"}, NOBODY);
+  // The build tree may sit where an ordinary user cannot reach; copies can.
+  const Scratch programs;
+  for (const auto &[from, name] :
+       {std::pair{LCM_EMU_PATH, "lcm-emu"}, std::pair{LCM_SHOW_PATH, "lcm-show"}}) {
+    std::filesystem::copy_file(from, programs.file(name), std::filesystem::copy_options::overwrite_existing);
+    ASSERT_EQ(chmod(programs.file(name).c_str(), 0755), 0);
+  }
+  const Outcome outcome =
+      run_emulator({}, {programs.file("lcm-show"), "Hello", "World"}, NOBODY, programs.file("lcm-emu"));
   if (outcome.err.find("private /dev/ttyS1") != std::string::npos)
     GTEST_SKIP() << "user namespaces are not allowed here: " << outcome.err;
   EXPECT_EQ(outcome.status, 0) << outcome.err;
