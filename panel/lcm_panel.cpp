@@ -1,0 +1,76 @@
+// lcm-panel: keep the display module showing the output of page commands and
+// page through them with its buttons.
+#include <csignal>
+#include <cstdio>
+
+#include "panel.h"
+
+namespace {
+
+constexpr int EXIT_USAGE = 2;
+
+constexpr const char *USAGE = "usage: lcm-panel [options] PAGE...\n";
+
+constexpr const char *HELP =
+    "Shows the first two lines of a PAGE's output on the display module on\n"
+    "/dev/ttyS1 and keeps them current. A PAGE is a shell command line, run\n"
+    "with /bin/sh -c. Down and Right show the next page, Up and Left the\n"
+    "previous one, wrapping round.\n"
+    "\n"
+    "  --every SEC          run the shown page's command again every SEC seconds\n"
+    "                       (default 5), and at once after a page change\n"
+    "  --timeout SEC        kill a page command that has not finished after SEC\n"
+    "                       seconds (default 2); the page keeps its last text\n"
+    "  --exit-text L1 L2    show L1 and L2 when stopped\n"
+    "  --help               show this help and exit\n"
+    "  --version            show the version and exit\n"
+    "  --                   every later argument is a PAGE\n"
+    "\n"
+    "SIGTERM, SIGINT and SIGHUP stop the panel with status 0. Status 1: the\n"
+    "port could not be opened or failed; 2: a usage error.\n";
+
+void on_stop_signal(int signal_number)
+{
+  panel_stop = signal_number;
+}
+
+// No SA_RESTART: a pause cut short by the signal only makes the pass shorter.
+int watch_stop_signals()
+{
+  struct sigaction action {};
+  action.sa_handler = on_stop_signal;
+  sigemptyset(&action.sa_mask);
+  for (const int signal_number : {SIGTERM, SIGINT, SIGHUP}) {
+    if (sigaction(signal_number, &action, nullptr) < 0)
+      return -1;
+  }
+  // A closed standard error must not end the panel; page commands get
+  // the default back.
+  signal(SIGPIPE, SIG_IGN);
+  return 0;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+  PanelOptions options;
+  char error[256];
+  if (panel_parse_options(argc, argv, &options, error, sizeof error) < 0) {
+    fprintf(stderr, "lcm-panel: %s\n%s", error, USAGE);
+    return EXIT_USAGE;
+  }
+  if (options.help) {
+    printf("%s%s", USAGE, HELP);
+    return 0;
+  }
+  if (options.version) {
+    printf("lcm-panel %s\n", LCM_VERSION);
+    return 0;
+  }
+  if (watch_stop_signals() < 0) {
+    perror("lcm-panel: signals");
+    return 1;
+  }
+  return panel_run(options);
+}

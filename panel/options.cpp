@@ -1,0 +1,154 @@
+#include <cstdio>
+#include <cstring>
+
+#include "panel.h"
+
+namespace {
+
+constexpr long SHORTEST_MS = 100;
+constexpr long LONGEST_MS = 86400L * 1000;
+
+// Seconds as digits with up to three decimals ("5", "0.25", ".5"), in
+// milliseconds; -1 for anything else or anything out of range.
+long milliseconds_of(const char *text)
+{
+  long whole = 0;
+  int digits = 0;
+  const char *at = text;
+  for (; *at >= '0' && *at <= '9'; at++, digits++) {
+    whole = whole * 10 + (*at - '0');
+    if (whole > LONGEST_MS)
+      return -1;
+  }
+  long ms = whole * 1000;
+  if (*at == '.') {
+    at++;
+    long scale = 100;
+    for (; *at >= '0' && *at <= '9'; at++, digits++) {
+      if (scale == 0)
+        return -1;
+      ms += (*at - '0') * scale;
+      scale /= 10;
+    }
+  }
+  if (digits == 0 || *at != '\0' || ms < SHORTEST_MS || ms > LONGEST_MS)
+    return -1;
+  return ms;
+}
+
+bool is_named(const char *argument, const char *name, const char **inline_value)
+{
+  const std::size_t length = strlen(name);
+  if (strncmp(argument, name, length) != 0)
+    return false;
+  if (argument[length] == '\0') {
+    *inline_value = nullptr;
+    return true;
+  }
+  if (argument[length] == '=') {
+    *inline_value = argument + length + 1;
+    return true;
+  }
+  return false;
+}
+
+struct Parser {
+  int argc;
+  char **argv;
+  int index;
+  PanelOptions *options;
+  char *error;
+  std::size_t error_size;
+};
+
+int refuse(Parser *parser, const char *what, const char *argument)
+{
+  snprintf(parser->error, parser->error_size, "%s%s", what, argument ? argument : "");
+  return -1;
+}
+
+int take_seconds(Parser *parser, const char *name, const char *inline_value, int *ms_out)
+{
+  const char *value = inline_value;
+  if (!value) {
+    if (parser->index >= parser->argc)
+      return refuse(parser, name, " wants a number of seconds");
+    value = parser->argv[parser->index++];
+  }
+  const long ms = milliseconds_of(value);
+  if (ms < 0) {
+    snprintf(parser->error, parser->error_size, "%s wants seconds from 0.1 to 86400, at most 3 decimals: %s",
+             name, value);
+    return -1;
+  }
+  *ms_out = static_cast<int>(ms);
+  return 0;
+}
+
+int take_exit_text(Parser *parser, const char *inline_value)
+{
+  if (inline_value)
+    return refuse(parser, "--exit-text takes its two lines as two arguments", nullptr);
+  if (parser->index + 2 > parser->argc)
+    return refuse(parser, "--exit-text wants two lines", nullptr);
+  parser->options->has_exit_text = true;
+  parser->options->exit_text[0] = parser->argv[parser->index++];
+  parser->options->exit_text[1] = parser->argv[parser->index++];
+  return 0;
+}
+
+int take_option(Parser *parser, const char *argument)
+{
+  const char *value = nullptr;
+  if (is_named(argument, "--every", &value))
+    return take_seconds(parser, "--every", value, &parser->options->every_ms);
+  if (is_named(argument, "--timeout", &value))
+    return take_seconds(parser, "--timeout", value, &parser->options->timeout_ms);
+  if (is_named(argument, "--exit-text", &value))
+    return take_exit_text(parser, value);
+  if (strcmp(argument, "--help") == 0 || strcmp(argument, "-h") == 0) {
+    parser->options->help = true;
+    return 0;
+  }
+  if (strcmp(argument, "--version") == 0) {
+    parser->options->version = true;
+    return 0;
+  }
+  return refuse(parser, "unknown option ", argument);
+}
+
+int take_page(Parser *parser, const char *page)
+{
+  PanelOptions *options = parser->options;
+  if (options->page_count >= PANEL_MAX_PAGES) {
+    snprintf(parser->error, parser->error_size, "at most %d pages", PANEL_MAX_PAGES);
+    return -1;
+  }
+  options->pages[static_cast<std::size_t>(options->page_count++)] = page;
+  return 0;
+}
+
+} // namespace
+
+// Options may stand before, between or after the pages; after "--" every
+// argument is a page, so a page may begin with a dash.
+int panel_parse_options(int argc, char **argv, PanelOptions *options, char *error, std::size_t error_size)
+{
+  PanelOptions parsed;
+  Parser parser{argc, argv, 1, &parsed, error, error_size};
+  bool options_end = false;
+  while (parser.index < argc) {
+    const char *argument = argv[parser.index++];
+    const bool is_option = !options_end && argument[0] == '-' && argument[1] != '\0';
+    if (is_option && strcmp(argument, "--") == 0) {
+      options_end = true;
+      continue;
+    }
+    if ((is_option ? take_option(&parser, argument) : take_page(&parser, argument)) < 0)
+      return -1;
+  }
+  if (parsed.page_count == 0 && !parsed.help && !parsed.version)
+    return refuse(&parser, "no page given", nullptr);
+  *options = parsed;
+  return 0;
+}

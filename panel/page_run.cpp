@@ -1,0 +1,185 @@
+#include <array>
+#include <cerrno>
+#include <csignal>
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "panel.h"
+
+namespace {
+
+// At most this much of a command's output is read in one pass, so that a
+// command writing without end cannot hold up the button loop.
+constexpr int READS_PER_POLL = 16;
+constexpr std::size_t READ_SIZE = 4096;
+
+// Killed commands waiting to be collected. A killed shell ends at once
+// unless the kernel holds it; should more than these be held at the same
+// time, the oldest is left to the end of the panel.
+constexpr std::size_t STRAY_CAPACITY = 16;
+std::array<pid_t, STRAY_CAPACITY> strays{};
+std::size_t stray_count;
+
+// Descriptors above standard error are closed in the child up to this,
+// where the kernel cannot close a range at once.
+constexpr long FALLBACK_CLOSE_LIMIT = 65536;
+
+void remember_stray(pid_t pid)
+{
+  if (stray_count == STRAY_CAPACITY) {
+    for (std::size_t i = 1; i < STRAY_CAPACITY; i++)
+      strays[i - 1] = strays[i];
+    stray_count--;
+  }
+  strays[stray_count++] = pid;
+}
+
+// Between fork and exec only async-signal-safe calls. The port and every
+// other descriptor of the panel stay out of the command.
+[[noreturn]] void exec_page(const char *command, int output, long close_limit)
+{
+  (void)setpgid(0, 0);
+  struct sigaction action {};
+  action.sa_handler = SIG_DFL;
+  for (const int signal_number : {SIGPIPE, SIGTERM, SIGINT, SIGHUP})
+    (void)sigaction(signal_number, &action, nullptr);
+  sigset_t none;
+  sigemptyset(&none);
+  (void)sigprocmask(SIG_SETMASK, &none, nullptr);
+  const int input = open("/dev/null", O_RDONLY);
+  if (input < 0 || dup2(input, STDIN_FILENO) < 0 || dup2(output, STDOUT_FILENO) < 0)
+    _exit(127);
+  if (close_range(STDERR_FILENO + 1, ~0U, 0) < 0) {
+    for (long descriptor = STDERR_FILENO + 1; descriptor < close_limit; descriptor++)
+      (void)close(static_cast<int>(descriptor));
+  }
+  const char *const arguments[] = {"sh", "-c", command, nullptr};
+  execve("/bin/sh", const_cast<char *const *>(arguments), environ);
+  _exit(127);
+}
+
+long close_limit()
+{
+  rlimit limit{};
+  if (getrlimit(RLIMIT_NOFILE, &limit) < 0 || limit.rlim_cur == RLIM_INFINITY ||
+      limit.rlim_cur > static_cast<rlim_t>(FALLBACK_CLOSE_LIMIT))
+    return FALLBACK_CLOSE_LIMIT;
+  return static_cast<long>(limit.rlim_cur);
+}
+
+// True when the command has ended; it stays unreaped, so its process
+// group cannot have been taken by another process yet.
+bool has_ended(pid_t pid)
+{
+  siginfo_t info{};
+  info.si_pid = 0;
+  return waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == pid;
+}
+
+void read_output(PageRun *run)
+{
+  std::array<unsigned char, READ_SIZE> buffer{};
+  for (int i = 0; i < READS_PER_POLL && run->pipe >= 0; i++) {
+    const ssize_t count = read(run->pipe, buffer.data(), buffer.size());
+    if (count > 0) {
+      page_output_feed(&run->output, buffer.data(), static_cast<std::size_t>(count));
+      continue;
+    }
+    if (count < 0 && errno == EINTR)
+      continue;
+    if (count < 0 && errno == EAGAIN)
+      return;
+    close(run->pipe);
+    run->pipe = -1;
+  }
+}
+
+void close_output(PageRun *run)
+{
+  if (run->pipe >= 0)
+    close(run->pipe);
+  run->pipe = -1;
+}
+
+} // namespace
+
+int page_run_start(PageRun *run, const char *command, long long now_ms, int timeout_ms)
+{
+  std::array<int, 2> ends{};
+  if (pipe2(ends.data(), O_CLOEXEC) < 0)
+    return -1;
+  // Only the panel's end waits for nothing; the command writes as usual.
+  if (fcntl(ends[0], F_SETFL, O_NONBLOCK) < 0) {
+    const int error = errno;
+    close(ends[0]);
+    close(ends[1]);
+    errno = error;
+    return -1;
+  }
+  const long limit = close_limit();
+  const pid_t pid = fork();
+  if (pid == 0)
+    exec_page(command, ends[1], limit);
+  const int error = errno;
+  close(ends[1]);
+  if (pid < 0) {
+    close(ends[0]);
+    errno = error;
+    return -1;
+  }
+  // Set here too, so that the group exists before the panel may kill it.
+  (void)setpgid(pid, pid);
+  run->pid = pid;
+  run->pipe = ends[0];
+  run->deadline_ms = now_ms + timeout_ms;
+  page_output_begin(&run->output);
+  return 0;
+}
+
+// The command's end is looked at before its output is read: everything it
+// wrote is in the pipe by then. What is left of its process group (jobs it
+// started in the background) is killed with it.
+int page_run_poll(PageRun *run, long long now_ms)
+{
+  if (run->pid < 0)
+    return PAGE_RUN_DONE;
+  const bool ended = has_ended(run->pid);
+  if (ended)
+    (void)kill(-run->pid, SIGKILL);
+  read_output(run);
+  if (ended) {
+    close_output(run);
+    int status = 0;
+    (void)waitpid(run->pid, &status, WNOHANG);
+    run->pid = -1;
+    return PAGE_RUN_DONE;
+  }
+  if (now_ms < run->deadline_ms)
+    return PAGE_RUN_BUSY;
+  page_run_cancel(run);
+  return PAGE_RUN_TIMED_OUT;
+}
+
+void page_run_cancel(PageRun *run)
+{
+  close_output(run);
+  if (run->pid < 0)
+    return;
+  (void)kill(-run->pid, SIGKILL);
+  remember_stray(run->pid);
+  run->pid = -1;
+}
+
+void page_run_reap()
+{
+  std::size_t kept = 0;
+  for (std::size_t i = 0; i < stray_count; i++) {
+    int status = 0;
+    const pid_t done = waitpid(strays[i], &status, WNOHANG);
+    if (done == 0 || (done < 0 && errno == EINTR))
+      strays[kept++] = strays[i];
+  }
+  stray_count = kept;
+}
