@@ -1,9 +1,15 @@
 #include "serial.h"
 
+#include <array>
 #include <cerrno>
+#include <cstdlib>
 #include <cstdio>
+#include <cstring>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 int fd;
@@ -29,6 +35,16 @@ constexpr int BUSY_RETRIES = 100;
 constexpr useconds_t PARTIAL_PAUSE_US = 1;
 constexpr useconds_t POLL_PAUSE_US = 1000;
 constexpr int POLL_COUNT = 1001;
+// Another program holding the port is waited for about 2 s.
+constexpr useconds_t LOCK_PAUSE_US = 10000;
+constexpr int LOCK_RETRIES = 200;
+// The output queue is waited on for about a second.
+constexpr useconds_t DRAIN_PAUSE_US = 1000;
+constexpr int DRAIN_PAUSES = 1000;
+// The first descriptor that is none of the standard streams.
+constexpr int FIRST_FREE_DESCRIPTOR = 3;
+// /proc/locks is read only this far when the holder of the port is named.
+constexpr size_t LOCKS_READ_LIMIT = 65536;
 
 // All line settings are decided here and applied once.
 void port_build_settings()
@@ -42,24 +58,209 @@ void port_build_settings()
   newtio.c_cc[VMIN] = 1;
 }
 
+// Reads a whole small file such as /proc/N/comm; the count read, or -1.
+ssize_t port_read_file(const char *path, char *buffer, size_t size)
+{
+  const int file = open(path, O_RDONLY | O_CLOEXEC);
+  if (file < 0)
+    return -1;
+  const ssize_t count = read(file, buffer, size);
+  close(file);
+  return count;
+}
+
+// Splits a line of /proc/locks into its blank-separated fields; the count found.
+int port_lock_fields(char *line, std::array<char *, 6> *fields)
+{
+  int count = 0;
+  char *rest = nullptr;
+  for (char *field = strtok_r(line, " \t", &rest);
+       field != nullptr && count < static_cast<int>(fields->size()); field = strtok_r(nullptr, " \t", &rest))
+    (*fields)[static_cast<size_t>(count++)] = field;
+  return count;
+}
+
+// One line of /proc/locks, e.g. "1: FLOCK  ADVISORY  WRITE 1234 00:05:17 0 EOF":
+// the holder's pid when the line is a granted flock on the given inode, else 0.
+// The device is written as hexadecimal major:minor, the inode in decimal.
+long port_lock_line_holder(char *line, const struct stat &port)
+{
+  std::array<char *, 6> fields{};
+  if (port_lock_fields(line, &fields) != static_cast<int>(fields.size()) || strcmp(fields[1], "FLOCK") != 0)
+    return 0;
+  char *end = nullptr;
+  const long pid = strtol(fields[4], &end, 10);
+  if (*end != '\0')
+    return 0;
+  const unsigned long major_number = strtoul(fields[5], &end, 16);
+  if (*end != ':')
+    return 0;
+  const unsigned long minor_number = strtoul(end + 1, &end, 16);
+  if (*end != ':')
+    return 0;
+  const unsigned long long inode = strtoull(end + 1, &end, 10);
+  if (*end != '\0' || major_number != major(port.st_dev) || minor_number != minor(port.st_dev) ||
+      inode != port.st_ino)
+    return 0;
+  return pid;
+}
+
+// The process that holds the lock on the open descriptor, as the system's
+// lock table tells it; 0 when it does not.
+long port_lock_holder(int descriptor)
+{
+  struct stat port {};
+  if (fstat(descriptor, &port) < 0)
+    return 0;
+  const int locks = open("/proc/locks", O_RDONLY | O_CLOEXEC);
+  if (locks < 0)
+    return 0;
+  std::array<char, 4096> buffer{};
+  size_t kept = 0;
+  size_t total = 0;
+  long holder = 0;
+  while (holder == 0 && total < LOCKS_READ_LIMIT) {
+    const ssize_t count = read(locks, buffer.data() + kept, buffer.size() - 1 - kept);
+    if (count <= 0)
+      break;
+    total += static_cast<size_t>(count);
+    kept += static_cast<size_t>(count);
+    buffer[kept] = '\0';
+    char *line = buffer.data();
+    for (char *end = strchr(line, '\n'); end != nullptr && holder == 0; end = strchr(line, '\n')) {
+      *end = '\0';
+      holder = port_lock_line_holder(line, port);
+      line = end + 1;
+    }
+    // A line that fills the whole buffer is not one of the table's.
+    if (line == buffer.data() && kept == buffer.size() - 1)
+      line += kept;
+    kept -= static_cast<size_t>(line - buffer.data());
+    memmove(buffer.data(), line, kept);
+  }
+  close(locks);
+  return holder;
+}
+
+// "in use by another program", with the holder's pid and name when known.
+void port_describe_busy(int descriptor, char *reason, size_t size)
+{
+  const long holder = port_lock_holder(descriptor);
+  if (holder <= 0) {
+    snprintf(reason, size, "in use by another program");
+    return;
+  }
+  std::array<char, 64> path{};
+  std::array<char, 32> name{};
+  snprintf(path.data(), path.size(), "/proc/%ld/comm", holder);
+  const ssize_t count = port_read_file(path.data(), name.data(), name.size() - 1);
+  if (count <= 0) {
+    snprintf(reason, size, "in use by another program (pid %ld)", holder);
+    return;
+  }
+  name[static_cast<size_t>(count)] = '\0';
+  name[strcspn(name.data(), "\n")] = '\0';
+  // A process names itself: nothing of it may act on the user's terminal.
+  for (char *c = name.data(); *c != '\0'; c++)
+    *c = *c >= ' ' && *c <= '~' ? *c : '?';
+  snprintf(reason, size, "in use by another program (pid %ld, %s)", holder, name.data());
+}
+
+// Every failed open ends here: one line naming the device, the port counted
+// as not open, errno kept for the caller.
+int port_open_failed(int error, const char *reason)
+{
+  fprintf(stderr, "%s: %s\n", devicename, reason);
+  snprintf(message, sizeof message, "Open %s fail!!\r\n", devicename);
+  fd = 0;
+  port_opened = 0;
+  errno = error;
+  return 0;
+}
+
+int port_open_failed(int error)
+{
+  std::array<char, 128> reason{};
+  return port_open_failed(error, strerror_r(error, reason.data(), reason.size()));
+}
+
+// With a standard stream closed, the open lands on its number, and the
+// program's own messages would go to the module.
+int port_move_above_standard(int opened)
+{
+  if (opened >= FIRST_FREE_DESCRIPTOR)
+    return opened;
+  const int moved = fcntl(opened, F_DUPFD_CLOEXEC, FIRST_FREE_DESCRIPTOR);
+  const int error = errno;
+  close(opened);
+  errno = error;
+  return moved;
+}
+
+// 0 once the lock is held, or -1 with errno (EBUSY when another holds it).
+int port_lock(int descriptor)
+{
+  for (int retries = 0;; retries++) {
+    if (flock(descriptor, LOCK_EX | LOCK_NB) == 0)
+      return 0;
+    if (errno != EWOULDBLOCK && errno != EINTR)
+      return -1;
+    if (retries >= LOCK_RETRIES) {
+      errno = EBUSY;
+      return -1;
+    }
+    usleep(LOCK_PAUSE_US);
+  }
+}
+
+// Opens, moves and checks the device; the descriptor, or -1 after the
+// failure line has been printed.
+int port_open_checked()
+{
+  int opened = open(devicename, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (opened >= 0)
+    opened = port_move_above_standard(opened);
+  if (opened < 0) {
+    port_open_failed(errno);
+    return -1;
+  }
+  if (isatty(opened) != 1) {
+    close(opened);
+    port_open_failed(ENOTTY, "not a serial port");
+    return -1;
+  }
+  if (port_lock(opened) < 0) {
+    const int error = errno;
+    std::array<char, 128> busy{};
+    if (error == EBUSY)
+      port_describe_busy(opened, busy.data(), busy.size());
+    close(opened);
+    if (error == EBUSY)
+      port_open_failed(error, busy.data());
+    else
+      port_open_failed(error);
+    return -1;
+  }
+  return opened;
+}
+
 } // namespace
 
 int port_open(std::uint16_t port_number)
 {
+  // One port per process: a second open replaces the first, whose lock
+  // would otherwise keep the new one out.
+  port_close();
   snprintf(devicename, sizeof devicename, "/dev/ttyS%01d", port_number - 1);
   DATABITS = CS8;
   BAUD = B9600;
   PARITYON = 0;
   STOPBITS = 0;
 
-  fd = open(devicename, O_RDWR | O_NOCTTY | O_NONBLOCK);
-  if (fd < 0) {
-    perror(devicename);
-    snprintf(message, sizeof message, "Open %s fail!!\r\n", devicename);
-    fd = 0;
-    port_opened = 0;
+  const int opened = port_open_checked();
+  if (opened < 0)
     return 0;
-  }
+  fd = opened;
   port_opened = 1;
   tcgetattr(fd, &oldtio);
   port_build_settings();
@@ -128,6 +329,36 @@ int port_read(unsigned char *buffer, int length)
   if (waiting <= 0)
     return 0;
   return static_cast<int>(read(fd, buffer, static_cast<size_t>(waiting)));
+}
+
+int port_discard_input()
+{
+  if (!port_opened) {
+    errno = EBADF;
+    return -1;
+  }
+  return tcflush(fd, TCIFLUSH);
+}
+
+// A line that hung up fails the query itself (EIO on a terminal).
+int port_drain()
+{
+  if (!port_opened) {
+    errno = EBADF;
+    return -1;
+  }
+  for (int pauses = 0;; pauses++) {
+    int queued = 0;
+    if (ioctl(fd, TIOCOUTQ, &queued) < 0)
+      return -1;
+    if (queued <= 0)
+      return 0;
+    if (pauses >= DRAIN_PAUSES) {
+      errno = ETIMEDOUT;
+      return -1;
+    }
+    usleep(DRAIN_PAUSE_US);
+  }
 }
 
 void port_close()

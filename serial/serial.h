@@ -1,14 +1,21 @@
 // Serial port link: the one port that carries the display module's bytes.
 //
-//   port_open(n)          open /dev/ttyS<n-1> raw at 9600 8N1; fd, or 0 on failure
-//   port_write(data, n)   write all n bytes; n, a short count if the port stays busy, or -1
-//   port_read(buf, n)     wait about a second for n bytes; count read, 0 on silence, or -1
-//   port_close()          close the port
-//   port_is_open()        1 while a port is open, 0 before, after a failed open and after close
+//   port_open(n)            open /dev/ttyS<n-1> raw at 9600 8N1 and lock it; fd, or 0 on failure
+//   port_write(data, n)     write all n bytes; n, a short count if the port stays busy, or -1
+//   port_read(buf, n)       wait about a second for n bytes; count read, 0 on silence, or -1
+//   port_discard_input()    drop whatever waits unread in the input; 0 or -1
+//   port_drain()            wait up to a second until every byte written has left the host; 0 or -1
+//   port_close()            close the port, which also releases its lock
+//   port_is_open()          1 while a port is open, 0 before, after a failed open and after close
 //
-// The link never prints apart from perror's line when the open fails; every
-// other failure is a -1 with errno left for the caller. While no port is open,
-// writes and reads send and poll nothing and fail with EBADF.
+// One program at a time: the open takes an exclusive lock on the port and
+// waits up to 2 s for another holder to let go. Only a terminal device is
+// driven. The port never takes descriptor 0, 1 or 2 and is closed on exec.
+//
+// The link never prints apart from the one line on standard error when the
+// open fails ("/dev/ttyS1: REASON"); every other failure is a -1 with errno
+// left for the caller. While no port is open, the other operations touch no
+// descriptor and fail with EBADF.
 #ifndef LCM_SERIAL_SERIAL_H
 #define LCM_SERIAL_SERIAL_H
 
@@ -28,6 +35,8 @@ extern int STOPBITS;
 int port_open(std::uint16_t port_number);
 [[nodiscard]] int port_write(const unsigned char *data, int length);
 [[nodiscard]] int port_read(unsigned char *buffer, int length);
+[[nodiscard]] int port_discard_input();
+[[nodiscard]] int port_drain();
 void port_close();
 [[nodiscard]] int port_is_open();
 

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -13,8 +14,20 @@ SyscallScript script;
 std::vector<std::string> events;
 
 namespace {
-int port_descriptor = -1;
+
+// The port is known by its device number, so that it is recognised under
+// whatever descriptor the link moves it to.
+dev_t port_device;
+bool port_device_known;
+
+bool is_port(int fd)
+{
+  struct stat status {};
+  return port_device_known && fstat(fd, &status) == 0 && S_ISCHR(status.st_mode) &&
+         status.st_rdev == port_device;
 }
+
+} // namespace
 
 void wraps_reset()
 {
@@ -55,8 +68,13 @@ int __wrap_open(const char *path, int flags, ...)
     errno = ENOENT;
     return -1;
   }
-  port_descriptor = __real_open(script.redirect.c_str(), flags);
-  return port_descriptor;
+  const int opened = __real_open(script.redirect.c_str(), flags);
+  struct stat status {};
+  if (opened >= 0 && fstat(opened, &status) == 0) {
+    port_device = status.st_rdev;
+    port_device_known = true;
+  }
+  return opened;
 }
 
 // A fortified build opens through __open_2; it must not reach a real port either.
@@ -67,23 +85,24 @@ int __wrap___open_2(const char *path, int flags)
 
 ssize_t __wrap_write(int fd, const void *data, size_t length)
 {
-  if (fd != port_descriptor)
+  if (!is_port(fd))
     return __real_write(fd, data, length);
   events.push_back("write " + std::to_string(length));
-  if (script.writes_busy) {
+  long answer = script.writes_busy ? WRITE_BUSY : static_cast<long>(length);
+  if (!script.write_plan.empty()) {
+    answer = script.write_plan.front();
+    script.write_plan.erase(script.write_plan.begin());
+  }
+  if (answer == WRITE_BUSY) {
     errno = EAGAIN;
     return -1;
   }
-  if (!script.write_limits.empty()) {
-    length = std::min(length, script.write_limits.front());
-    script.write_limits.erase(script.write_limits.begin());
-  }
-  return __real_write(fd, data, length);
+  return __real_write(fd, data, std::min(length, static_cast<size_t>(answer)));
 }
 
 ssize_t __wrap_read(int fd, void *buffer, size_t length)
 {
-  if (fd == port_descriptor)
+  if (is_port(fd))
     events.push_back("read " + std::to_string(length));
   return __real_read(fd, buffer, length);
 }
@@ -94,11 +113,26 @@ int __wrap_ioctl(int fd, unsigned long request, ...)
   va_start(args, request);
   void *argument = va_arg(args, void *);
   va_end(args);
-  if (fd == port_descriptor && request == FIONREAD) {
+  if (!is_port(fd))
+    return __real_ioctl(fd, request, argument);
+  if (request == FIONREAD) {
     events.push_back("ioctl");
     if (script.fionread_error != 0) {
       errno = script.fionread_error;
       return -1;
+    }
+  }
+  if (request == TIOCOUTQ) {
+    events.push_back("outq");
+    if (script.outq_error != 0) {
+      errno = script.outq_error;
+      return -1;
+    }
+    if (!script.output_queued.empty()) {
+      *static_cast<int *>(argument) = script.output_queued.front();
+      if (script.output_queued.size() > 1)
+        script.output_queued.erase(script.output_queued.begin());
+      return 0;
     }
   }
   return __real_ioctl(fd, request, argument);

@@ -8,6 +8,9 @@
 #include <sys/types.h>
 #include <vector>
 
+// A write_plan entry that answers EAGAIN.
+constexpr long WRITE_BUSY = -1;
+
 struct SyscallScript {
   // Where opens of /dev/ttyS* go instead; empty makes them fail with ENOENT.
   std::string redirect;
@@ -15,15 +18,22 @@ struct SyscallScript {
   bool skip_sleeps = false;
   // Every write to the port answers EAGAIN.
   bool writes_busy = false;
-  // The most bytes each successive write to the port accepts.
-  std::vector<size_t> write_limits;
+  // The answers of successive writes to the port: WRITE_BUSY, or the most
+  // bytes the write accepts. Once used up, writes pass through.
+  std::vector<long> write_plan;
   // errno of a failing FIONREAD query; 0 lets it through.
   int fionread_error = 0;
+  // Successive counts TIOCOUTQ reports as queued, the last one for ever;
+  // empty lets the query through.
+  std::vector<int> output_queued;
+  // errno of a failing TIOCOUTQ query; 0 lets it through.
+  int outq_error = 0;
 };
 
 extern SyscallScript script;
 // What the link did, one entry a call: "open /dev/ttyS1", "tcflush 2",
-// "tcsetattr", "usleep 100000", "write 3", "ioctl", "read 1".
+// "tcsetattr", "usleep 100000", "write 3", "ioctl" (FIONREAD), "outq"
+// (TIOCOUTQ), "read 1".
 extern std::vector<std::string> events;
 
 void wraps_reset();
