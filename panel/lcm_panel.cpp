@@ -11,23 +11,22 @@ constexpr int EXIT_USAGE = 2;
 
 constexpr const char *USAGE = "usage: lcm-panel [options] PAGE...\n";
 
-constexpr const char *HELP =
-    "Shows the first two lines of a PAGE's output on the display module on\n"
-    "/dev/ttyS1 and keeps them current. A PAGE is a shell command line, run\n"
-    "with /bin/sh -c. Down and Right show the next page, Up and Left the\n"
-    "previous one, wrapping round.\n"
-    "\n"
-    "  --every SEC          run the shown page's command again every SEC seconds\n"
-    "                       (default 5), and at once after a page change\n"
-    "  --timeout SEC        kill a page command that has not finished after SEC\n"
-    "                       seconds (default 2); the page keeps its last text\n"
-    "  --exit-text L1 L2    show L1 and L2 when stopped\n"
-    "  --help               show this help and exit\n"
-    "  --version            show the version and exit\n"
-    "  --                   every later argument is a PAGE\n"
-    "\n"
-    "SIGTERM, SIGINT and SIGHUP stop the panel with status 0. Status 1: the\n"
-    "port could not be opened or failed; 2: a usage error.\n";
+constexpr const char *HELP = "Shows the first two lines of a PAGE's output on the display module on\n"
+                             "/dev/ttyS1 and keeps them current. A PAGE is a shell command line, run\n"
+                             "with /bin/sh -c. Down and Right show the next page, Up and Left the\n"
+                             "previous one, wrapping round.\n"
+                             "\n"
+                             "  --every SEC          run the shown page's command again every SEC seconds\n"
+                             "                       (default 5), and at once after a page change\n"
+                             "  --timeout SEC        kill a page command that has not finished after SEC\n"
+                             "                       seconds (default 2); the page keeps its last text\n"
+                             "  --exit-text L1 L2    show L1 and L2 when stopped\n"
+                             "  --help               show this help and exit\n"
+                             "  --version            show the version and exit\n"
+                             "  --                   every later argument is a PAGE\n"
+                             "\n"
+                             "SIGTERM, SIGINT and SIGHUP stop the panel with status 0. Status 1: the\n"
+                             "port could not be opened or failed; 2: a usage error.\n";
 
 void on_stop_signal(int signal_number)
 {

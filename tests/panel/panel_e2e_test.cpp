@@ -1,0 +1,425 @@
+// lcm-panel run for real through lcm-emu: pages paged by scheduled presses,
+// the exact bytes on the wire, the trace's timing, signals and the port lock.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <poll.h>
+#include <spawn.h>
+#include <sstream>
+#include <string>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+#include "bytes.h"
+#include "wire.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Generous: the emulator may share two busy cores with sanitizer builds.
+constexpr auto PATIENCE = std::chrono::seconds(30);
+
+struct Session {
+  pid_t pid = -1;
+  int output = -1;
+  int errors = -1;
+  std::string out;
+  std::string err;
+  std::string wire_path;
+  int status = -1;
+  Bytes wire;
+};
+
+std::string read_file(const std::string &path)
+{
+  std::ifstream file(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+// A scratch folder of the test's own, for the wire and page commands' notes.
+struct Scratch {
+  std::string path;
+  Scratch() : path(::testing::TempDir() + "panel_e2e.XXXXXX")
+  {
+    EXPECT_NE(mkdtemp(path.data()), nullptr);
+  }
+  ~Scratch()
+  {
+    std::error_code ignored;
+    std::filesystem::remove_all(path, ignored);
+  }
+  Scratch(const Scratch &) = delete;
+  Scratch &operator=(const Scratch &) = delete;
+};
+
+// lcm-emu --trace --wire FILE OPTIONS -- lcm-panel ARGUMENTS, standard
+// output and error read through pipes.
+void launch(Session *run, const std::string &dir, const std::vector<std::string> &emulator_options,
+            const std::vector<std::string> &panel_arguments, const std::string &program = LCM_PANEL_PATH)
+{
+  run->wire_path = dir + "/wire";
+  std::vector<std::string> words = {LCM_EMU_PATH, "--trace", "--wire", run->wire_path};
+  words.insert(words.end(), emulator_options.begin(), emulator_options.end());
+  words.insert(words.end(), {"--", program});
+  words.insert(words.end(), panel_arguments.begin(), panel_arguments.end());
+  std::vector<char *> argv;
+  for (std::string &word : words)
+    argv.push_back(word.data());
+  argv.push_back(nullptr);
+  int from_child[2];
+  int errors_from_child[2];
+  ASSERT_EQ(pipe2(from_child, O_CLOEXEC), 0);
+  ASSERT_EQ(pipe2(errors_from_child, O_CLOEXEC), 0);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_adddup2(&actions, from_child[1], 1);
+  posix_spawn_file_actions_adddup2(&actions, errors_from_child[1], 2);
+  ASSERT_EQ(posix_spawn(&run->pid, argv[0], &actions, nullptr, argv.data(), environ), 0);
+  posix_spawn_file_actions_destroy(&actions);
+  close(from_child[1]);
+  close(errors_from_child[1]);
+  run->output = from_child[0];
+  run->errors = errors_from_child[0];
+}
+
+// Reads both streams until the condition holds, both end or patience runs out.
+template <typename Condition> bool collect_until(Session *run, Condition done)
+{
+  const auto deadline = Clock::now() + PATIENCE;
+  while (!done(*run) && Clock::now() < deadline && (run->output >= 0 || run->errors >= 0)) {
+    pollfd fds[2] = {{run->output, POLLIN, 0}, {run->errors, POLLIN, 0}};
+    if (poll(fds, 2, 100) < 0)
+      continue;
+    for (int i = 0; i < 2; i++) {
+      if (fds[i].revents == 0)
+        continue;
+      int *descriptor = i == 0 ? &run->output : &run->errors;
+      char buffer[8192];
+      const ssize_t count = read(*descriptor, buffer, sizeof buffer);
+      if (count > 0) {
+        (i == 0 ? run->out : run->err).append(buffer, static_cast<size_t>(count));
+      } else {
+        close(*descriptor);
+        *descriptor = -1;
+      }
+    }
+  }
+  return done(*run);
+}
+
+// Sends the signal (0: none) to lcm-emu, which passes it on to the panel,
+// and waits for the end.
+void finish(Session *run, int signal_number = SIGTERM)
+{
+  if (signal_number != 0)
+    kill(run->pid, signal_number);
+  collect_until(run, [](const Session &r) { return r.output < 0 && r.errors < 0; });
+  int status = 0;
+  const auto deadline = Clock::now() + PATIENCE;
+  while (waitpid(run->pid, &status, WNOHANG) == 0) {
+    if (Clock::now() > deadline) {
+      kill(run->pid, SIGKILL);
+      waitpid(run->pid, &status, 0);
+      ADD_FAILURE() << "lcm-emu did not end";
+      return;
+    }
+    usleep(10000);
+  }
+  run->status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  const std::string wire = read_file(run->wire_path);
+  run->wire = Bytes(wire.begin(), wire.end());
+}
+
+size_t count_of(const std::string &text, const std::string &part)
+{
+  size_t count = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+    count++;
+  return count;
+}
+
+// Milliseconds of the trace lines that contain part, in order.
+std::vector<long> times_of(const std::string &err, const std::string &part)
+{
+  std::vector<long> times;
+  std::istringstream lines(err);
+  for (std::string line; std::getline(lines, line);)
+    if (line.rfind("lcm-emu +", 0) == 0 && line.find(part) != std::string::npos)
+      times.push_back(strtol(line.c_str() + 9, nullptr, 10));
+  return times;
+}
+
+// The wire after the start-up sequence, without the button queries.
+Bytes drawn(const Session &run)
+{
+  EXPECT_EQ(Bytes(run.wire.begin(),
+                  run.wire.begin() + static_cast<long>(std::min(run.wire.size(), INIT_SEQUENCE.size()))),
+            INIT_SEQUENCE);
+  return without_key_queries(run.wire, INIT_SEQUENCE.size());
+}
+
+std::string box(const std::string &row0, const std::string &row1)
+{
+  return "+----------------+\n|" + row0 + std::string(16 - row0.size(), ' ') + "|\n|" + row1 +
+         std::string(16 - row1.size(), ' ') + "|\n+----------------+\n";
+}
+
+std::string panel_lines(const std::string &err)
+{
+  std::string lines;
+  std::istringstream stream(err);
+  for (std::string line; std::getline(stream, line);)
+    if (line.rfind("lcm-emu +", 0) != 0)
+      lines += line + "\n";
+  return lines;
+}
+
+bool process_gone(const std::string &pid)
+{
+  const std::string stat = read_file("/proc/" + pid + "/stat");
+  // A zombie is gone too: it waits only for its parent to collect it.
+  return stat.empty() || stat.find(") Z ") != std::string::npos;
+}
+
+TEST(PanelE2e, FirstPageShowsAtStartAndPagingWrapsBothWays)
+{
+  const Scratch scratch;
+  const std::string &dir = scratch.path;
+  Session run;
+  launch(&run, dir,
+         {"--press", "down@500+100", "--press", "down@1000+100", "--press", "down@1500+100", "--press",
+          "up@2000+100", "--press", "up@2500+100"},
+         {"--every", "60", "echo P0; echo zero", "echo P1", "echo P2"});
+  EXPECT_TRUE(collect_until(&run, [](const Session &r) {
+    return count_of(r.err, "set position row 0 column 0") >= 6;
+  })) << run.err;
+  finish(&run);
+  EXPECT_EQ(run.status, 0) << panel_lines(run.err);
+  // Down, Down, Down wraps to the first page, Up wraps to the last, Up.
+  // A row the page leaves as it was is not sent again.
+  EXPECT_EQ(drawn(run), PANEL_START + panel_row(0, "P0") + panel_row(1, "zero") + panel_row(0, "P1") +
+                            panel_row(1, "") + panel_row(0, "P2") + panel_row(0, "P0") +
+                            panel_row(1, "zero") + panel_row(0, "P2") + panel_row(1, "") +
+                            panel_row(0, "P1"));
+  EXPECT_EQ(run.out, box("P1", ""));
+  EXPECT_EQ(panel_lines(run.err), "");
+}
+
+TEST(PanelE2e, ButtonHeldForASecondPagesOnce)
+{
+  const Scratch scratch;
+  const std::string &dir = scratch.path;
+  Session run;
+  const std::string log = dir + "/log";
+  std::vector<std::string> arguments = {"--every", "60"};
+  for (const char *name : {"A", "B", "C"})
+    arguments.push_back(std::string("echo ") + name + " >> " + log + "; echo " + name);
+  launch(&run, dir, {"--press", "down@400+1200"}, arguments);
+  // Held for many passes, then released for a few.
+  EXPECT_TRUE(collect_until(&run, [](const Session &r) {
+    const size_t last_down = r.err.rfind("(down)");
+    return last_down != std::string::npos && count_of(r.err.substr(last_down), "(none)") >= 5;
+  })) << run.err;
+  finish(&run);
+  EXPECT_EQ(run.status, 0) << panel_lines(run.err);
+  EXPECT_GE(count_of(run.err, "(down)"), 10U);
+  EXPECT_EQ(drawn(run), PANEL_START + panel_row(0, "A") + panel_row(0, "B"));
+  // Each page's command ran once: at the start, and after the one press.
+  EXPECT_EQ(read_file(log), "A\nB\n");
+}
+
+TEST(PanelE2e, ConstantPageSendsNoTextAfterItsFirstDraw)
+{
+  const Scratch scratch;
+  const std::string &dir = scratch.path;
+  const std::string runs = dir + "/runs";
+  Session run;
+  launch(&run, dir, {}, {"--every", "0.2", "echo x >> " + runs + "; echo constant"});
+  EXPECT_TRUE(collect_until(&run, [&](const Session &) { return count_of(read_file(runs), "x") >= 5; }));
+  finish(&run);
+  EXPECT_EQ(run.status, 0) << panel_lines(run.err);
+  EXPECT_EQ(drawn(run), PANEL_START + panel_row(0, "constant"));
+}
+
+TEST(PanelE2e, ChangingPageIsRedrawnWithinItsInterval)
+{
+  const Scratch scratch;
+  const std::string &dir = scratch.path;
+  const std::string runs = dir + "/runs";
+  Session run;
+  launch(&run, dir, {}, {"--every", "0.3", "echo x >> " + runs + "; wc -l < " + runs});
+  EXPECT_TRUE(collect_until(&run, [](const Session &r) {
+    return count_of(r.err, "text '4' at row 0 column 0") >= 1;
+  })) << run.err;
+  finish(&run);
+  EXPECT_EQ(run.status, 0) << panel_lines(run.err);
+  Bytes expected = PANEL_START;
+  for (const char *count : {"1", "2", "3", "4"})
+    expected = expected + panel_row(0, count);
+  const Bytes sent = drawn(run);
+  ASSERT_GE(sent.size(), expected.size());
+  EXPECT_EQ(Bytes(sent.begin(), sent.begin() + static_cast<long>(expected.size())), expected);
+  // Runs start every 0.3 s: never sooner, and late only by what a busy machine adds.
+  const std::vector<long> draws = times_of(run.err, "set position row 0 column 0");
+  for (size_t i = 1; i < draws.size(); i++) {
+    EXPECT_GE(draws[i] - draws[i - 1], 250) << "draw " << i;
+    EXPECT_LE(draws[i] - draws[i - 1], 2300) << "draw " << i;
+  }
+}
+
+TEST(PanelE2e, HangingPageIsKilledAtItsTimeoutWhilePressesStillPage)
+{
+  const Scratch scratch;
+  const std::string &dir = scratch.path;
+  const std::string pids = dir + "/pids";
+  const std::string runs = dir + "/runs";
+  Session run;
+  // Down into the hanging page, which times out; Down on; Up into it again
+  // and Down out of it before its timeout.
+  launch(&run, dir,
+         {"--press", "down@400+100", "--press", "down@2800+100", "--press", "up@3400+100", "--press",
+          "down@3700+100"},
+         {"--timeout", "1.5", "--every", "60", "echo zero", "sleep 1000 & echo $! >> " + pids + "; wait",
+          "echo two; echo x >> " + runs + "; wc -l < " + runs});
+  EXPECT_TRUE(collect_until(&run, [](const Session &r) {
+    return count_of(r.err, "text '2' at row 1 column 0") >= 1;
+  })) << run.err;
+  finish(&run);
+  EXPECT_EQ(run.status, 0) << panel_lines(run.err);
+  // The hanging page had no text yet: blank after its timeout.
+  EXPECT_EQ(drawn(run), PANEL_START + panel_row(0, "zero") + panel_row(0, "") + panel_row(0, "two") +
+                            panel_row(1, "1") + panel_row(1, "2"));
+  const std::vector<long> first_down = times_of(run.err, "(down)");
+  const std::vector<long> row0_draws = times_of(run.err, "set position row 0 column 0");
+  ASSERT_FALSE(first_down.empty());
+  ASSERT_GE(row0_draws.size(), 2U);
+  EXPECT_GE(row0_draws[1] - first_down[0], 1400);
+  // The buttons were asked all along while the command hung.
+  size_t queries_while_hanging = 0;
+  for (const long at : times_of(run.err, "button query"))
+    queries_while_hanging += at > first_down[0] && at < row0_draws[1] ? 1 : 0;
+  EXPECT_GE(queries_while_hanging, 10U);
+  std::istringstream started(read_file(pids));
+  int hangs = 0;
+  for (std::string pid; started >> pid; hangs++)
+    EXPECT_TRUE(process_gone(pid)) << "sleep " << pid << " still runs";
+  EXPECT_EQ(hangs, 2);
+}
+
+TEST(PanelE2e, StopSignalsEndWithStatus0AndTheExitTextShownLast)
+{
+  for (const int signal_number : {SIGTERM, SIGINT, SIGHUP}) {
+    SCOPED_TRACE(strsignal(signal_number));
+    const Scratch scratch;
+    const std::string &dir = scratch.path;
+    Session run;
+    launch(&run, dir, {}, {"--every", "0.1", "--exit-text", "Bye", "for now", "echo hello"});
+    EXPECT_TRUE(
+        collect_until(&run, [](const Session &r) { return count_of(r.err, "text 'h' at row 0") >= 1; }));
+    finish(&run, signal_number);
+    EXPECT_EQ(run.status, 0) << panel_lines(run.err);
+    EXPECT_EQ(drawn(run),
+              PANEL_START + panel_row(0, "hello") + panel_row(0, "Bye") + panel_row(1, "for now"));
+    EXPECT_EQ(run.out, box("Bye", "for now"));
+  }
+}
+
+TEST(PanelE2e, StopWhileAPageCommandRunsKillsIt)
+{
+  const Scratch scratch;
+  const std::string &dir = scratch.path;
+  const std::string pid = dir + "/pid";
+  Session run;
+  launch(&run, dir, {}, {"--timeout", "100", "sleep 1000 & echo $! > " + pid + "; wait"});
+  EXPECT_TRUE(collect_until(&run, [&](const Session &) { return !read_file(pid).empty(); }));
+  finish(&run);
+  EXPECT_EQ(run.status, 0) << panel_lines(run.err);
+  std::string sleeper = read_file(pid);
+  sleeper.pop_back();
+  EXPECT_TRUE(process_gone(sleeper));
+}
+
+TEST(PanelE2e, PortHeldByAnotherProgramEndsInOneLineAndStatus1)
+{
+  const Scratch scratch;
+  const std::string &dir = scratch.path;
+  const std::string ready = dir + "/ready";
+  const std::string panel = LCM_PANEL_PATH;
+  // The first panel holds the port once its page runs; the second must give up.
+  const std::string script = panel + " 'touch " + ready + "; echo holder' & holder=$!\n" + "while [ ! -e " +
+                             ready + " ]; do sleep 0.05; done\n" + "timeout 20 " + panel +
+                             " 'echo second'; echo \"second: $?\"\n" +
+                             "kill $holder; wait $holder; echo \"holder: $?\"\n";
+  Session run;
+  launch(&run, dir, {}, {"-c", script}, "/bin/sh");
+  finish(&run, 0);
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out.substr(0, run.out.find('+')), "second: 1\nholder: 0\n");
+  const std::string lines = panel_lines(run.err);
+  EXPECT_EQ(count_of(lines, "\n"), 1U) << lines;
+  EXPECT_EQ(lines.rfind("/dev/ttyS1: in use by another program", 0), 0U) << lines;
+  EXPECT_EQ(drawn(run), PANEL_START + panel_row(0, "holder"));
+}
+
+TEST(PanelE2e, SilentModuleIsReportedOnce)
+{
+  const Scratch scratch;
+  const std::string &dir = scratch.path;
+  Session run;
+  launch(&run, dir, {"--silent"}, {"echo x"});
+  EXPECT_TRUE(collect_until(&run, [](const Session &r) { return count_of(r.err, "button query") >= 3; }));
+  finish(&run);
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(panel_lines(run.err), "lcm-panel: /dev/ttyS1: the display module does not answer\n");
+}
+
+TEST(PanelE2e, LineHungUpEndsInOneLineAndStatus1)
+{
+  const Scratch scratch;
+  const std::string &dir = scratch.path;
+  Session run;
+  launch(&run, dir, {"--hangup-after", "30"}, {"echo x"});
+  finish(&run, 0);
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(panel_lines(run.err), "lcm-panel: /dev/ttyS1: Input/output error\n");
+}
+
+TEST(PanelE2e, UsageHelpAndVersionLeaveTheLineAlone)
+{
+  struct Case {
+    std::vector<std::string> arguments;
+    int status;
+    std::string out_start;
+    std::string err_start;
+  };
+  const std::vector<Case> cases = {
+      {{}, 2, "+---", "lcm-panel: no page given\nusage: lcm-panel [options] PAGE...\n"},
+      {{"--every", "0.05", "true"}, 2, "+---", "lcm-panel: --every wants seconds"},
+      {{"--bogus", "true"}, 2, "+---", "lcm-panel: unknown option --bogus\n"},
+      {{"--help"}, 0, "usage: lcm-panel [options] PAGE...\n", ""},
+      {{"--version"}, 0, "lcm-panel " LCM_VERSION "\n", ""},
+  };
+  for (const Case &c : cases) {
+    const Scratch scratch;
+    const std::string &dir = scratch.path;
+    Session run;
+    launch(&run, dir, {}, c.arguments);
+    finish(&run, 0);
+    EXPECT_EQ(run.status, c.status) << c.err_start;
+    EXPECT_EQ(run.out.rfind(c.out_start, 0), 0U) << run.out;
+    EXPECT_EQ(panel_lines(run.err).rfind(c.err_start, 0), 0U) << run.err;
+    EXPECT_TRUE(run.wire.empty());
+  }
+}
+
+} // namespace

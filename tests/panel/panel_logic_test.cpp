@@ -1,0 +1,179 @@
+// The panel's pure logic: a page's output into two rows, paging, presses, options.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "panel.h"
+
+namespace {
+
+std::string text_of(const PanelRow &row)
+{
+  return std::string(row.begin(), row.end());
+}
+
+std::vector<std::string> rows_of(const std::string &output, size_t chunk)
+{
+  PageOutput parsed;
+  page_output_begin(&parsed);
+  const auto *bytes = reinterpret_cast<const unsigned char *>(output.data());
+  for (size_t at = 0; at < output.size(); at += chunk)
+    page_output_feed(&parsed, bytes + at, std::min(chunk, output.size() - at));
+  return {text_of(parsed.rows[0]), text_of(parsed.rows[1])};
+}
+
+std::string padded(const std::string &text)
+{
+  return text + std::string(16 - text.size(), ' ');
+}
+
+TEST(PageOutput, FirstTwoLinesCutTo16BytesWithTheLeadByteShownAsQuestionMark)
+{
+  struct Case {
+    std::string output;
+    std::string row0;
+    std::string row1;
+  };
+  const std::vector<Case> cases = {
+      {"", "", ""},
+      {"one line, no newline", "one line, no new", ""},
+      {"host\n10.0.0.2 fd00::1\nthird\n", "host", "10.0.0.2 fd00::1"},
+      {"\nsecond\n", "", "second"},
+      {"exactly sixteen!\n0123456789abcdefX\n", "exactly sixteen!", "0123456789abcdef"},
+      {"a\xfe"
+       "b\n\xfe\n",
+       "a?b", "?"},
+      {"tab\there\r\n", "tab\there\r", ""},
+  };
+  for (const Case &c : cases) {
+    for (const size_t chunk : {size_t{1}, size_t{3}, size_t{4096}}) {
+      EXPECT_EQ(rows_of(c.output, chunk), (std::vector<std::string>{padded(c.row0), padded(c.row1)}))
+          << c.output << " in chunks of " << chunk;
+    }
+  }
+}
+
+TEST(PageOutput, BeginForgetsTheLastOutput)
+{
+  PageOutput parsed;
+  page_output_begin(&parsed);
+  const std::string first = "old\nrows\n";
+  page_output_feed(&parsed, reinterpret_cast<const unsigned char *>(first.data()), first.size());
+  page_output_begin(&parsed);
+  const std::string second = "new";
+  page_output_feed(&parsed, reinterpret_cast<const unsigned char *>(second.data()), second.size());
+  EXPECT_EQ(text_of(parsed.rows[0]), padded("new"));
+  EXPECT_EQ(text_of(parsed.rows[1]), padded(""));
+}
+
+TEST(PanelRowFromText, CutPaddedAndLeadByteReplaced)
+{
+  PanelRow row{};
+  panel_row_from_text(&row, "Bye");
+  EXPECT_EQ(text_of(row), padded("Bye"));
+  panel_row_from_text(&row, "\xfe 0123456789abcdefgh");
+  EXPECT_EQ(text_of(row), "? 0123456789abcd");
+}
+
+TEST(Paging, DownAndRightForwardUpAndLeftBackWrappingRound)
+{
+  EXPECT_EQ(panel_page_after(0, 3, KEY_DOWN), 1);
+  EXPECT_EQ(panel_page_after(2, 3, KEY_DOWN), 0);
+  EXPECT_EQ(panel_page_after(2, 3, KEY_RIGHT), 0);
+  EXPECT_EQ(panel_page_after(0, 3, KEY_UP), 2);
+  EXPECT_EQ(panel_page_after(0, 3, KEY_LEFT), 2);
+  EXPECT_EQ(panel_page_after(1, 3, KEY_LEFT), 0);
+  EXPECT_EQ(panel_page_after(0, 1, KEY_DOWN), 0);
+  EXPECT_EQ(panel_page_after(0, 1, KEY_UP), 0);
+  EXPECT_EQ(panel_page_after(1, 3, 0), 1);
+  EXPECT_EQ(panel_page_after(1, 3, 0x0F), 1);
+}
+
+TEST(Presses, ActOnceWhenTheyStart)
+{
+  // Replies as the driver hands them on: 15 for none held, 10 for Up with Left.
+  const std::vector<std::pair<int, int>> replies_and_presses = {
+      {15, 0},          {KEY_UP, KEY_UP},     {KEY_UP, 0}, {KEY_UP, 0},          {15, 0},
+      {KEY_UP, KEY_UP}, {KEY_DOWN, KEY_DOWN}, {10, 0},     {KEY_LEFT, KEY_LEFT}, {0xA5, 0},
+  };
+  int held = 0;
+  for (size_t i = 0; i < replies_and_presses.size(); i++)
+    EXPECT_EQ(panel_press(&held, replies_and_presses[i].first), replies_and_presses[i].second)
+        << "reply " << i;
+}
+
+int parse(std::vector<std::string> words, PanelOptions *options, std::string *error)
+{
+  words.insert(words.begin(), "lcm-panel");
+  std::vector<char *> argv;
+  for (std::string &word : words)
+    argv.push_back(word.data());
+  argv.push_back(nullptr);
+  char message[256] = "";
+  const int result =
+      panel_parse_options(static_cast<int>(words.size()), argv.data(), options, message, sizeof message);
+  *error = message;
+  return result;
+}
+
+TEST(Options, DefaultsSecondsExitTextAndPagesAnywhere)
+{
+  PanelOptions options;
+  std::string error;
+  ASSERT_EQ(parse({"date"}, &options, &error), 0) << error;
+  EXPECT_EQ(options.every_ms, 5000);
+  EXPECT_EQ(options.timeout_ms, 2000);
+  EXPECT_FALSE(options.has_exit_text);
+
+  ASSERT_EQ(parse({"uptime", "--every", "0.25", "--timeout=.5", "date", "--exit-text", "Bye", "-x-", "--",
+                   "--help", "-"},
+                  &options, &error),
+            0)
+      << error;
+  EXPECT_EQ(options.every_ms, 250);
+  EXPECT_EQ(options.timeout_ms, 500);
+  ASSERT_TRUE(options.has_exit_text);
+  EXPECT_STREQ(options.exit_text[0], "Bye");
+  EXPECT_STREQ(options.exit_text[1], "-x-");
+  EXPECT_FALSE(options.help);
+  ASSERT_EQ(options.page_count, 4);
+  EXPECT_STREQ(options.pages[0], "uptime");
+  EXPECT_STREQ(options.pages[1], "date");
+  EXPECT_STREQ(options.pages[2], "--help");
+  EXPECT_STREQ(options.pages[3], "-");
+}
+
+TEST(Options, UsageErrorsSayWhat)
+{
+  const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+      {{}, "no page given"},
+      {{"--every", "0.05", "date"}, "--every wants seconds from 0.1 to 86400, at most 3 decimals: 0.05"},
+      {{"--every", "1.0001", "date"}, "--every wants seconds from 0.1 to 86400, at most 3 decimals: 1.0001"},
+      {{"--timeout", "-1", "date"}, "--timeout wants seconds from 0.1 to 86400, at most 3 decimals: -1"},
+      {{"--timeout", "86401", "date"},
+       "--timeout wants seconds from 0.1 to 86400, at most 3 decimals: 86401"},
+      {{"--every", "99999999999999999999", "date"},
+       "--every wants seconds from 0.1 to 86400, at most 3 decimals: 99999999999999999999"},
+      {{"--every", "1s", "date"}, "--every wants seconds from 0.1 to 86400, at most 3 decimals: 1s"},
+      {{"date", "--every"}, "--every wants a number of seconds"},
+      {{"date", "--exit-text", "only one"}, "--exit-text wants two lines"},
+      {{"date", "--exit-text=a", "b"}, "--exit-text takes its two lines as two arguments"},
+      {{"-v", "date"}, "unknown option -v"},
+  };
+  for (const auto &[words, message] : cases) {
+    PanelOptions options;
+    std::string error;
+    EXPECT_EQ(parse(words, &options, &error), -1) << message;
+    EXPECT_EQ(error, message);
+  }
+  std::vector<std::string> many(PANEL_MAX_PAGES + 1, "date");
+  PanelOptions options;
+  std::string error;
+  EXPECT_EQ(parse(many, &options, &error), -1);
+  EXPECT_EQ(error, "at most 64 pages");
+  many.pop_back();
+  EXPECT_EQ(parse(many, &options, &error), 0);
+}
+
+} // namespace
