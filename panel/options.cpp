@@ -134,6 +134,8 @@ int take_page(Parser *parser, const char *page)
 // argument is a page, so a page may begin with a dash.
 int panel_parse_options(int argc, char **argv, PanelOptions *options, char *error, std::size_t error_size)
 {
+  if (error_size > 0)
+    error[0] = '\0';
   PanelOptions parsed;
   Parser parser{argc, argv, 1, &parsed, error, error_size};
   bool options_end = false;

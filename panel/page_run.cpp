@@ -47,7 +47,8 @@ void remember_stray(pid_t pid)
     (void)sigaction(signal_number, &action, nullptr);
   sigset_t none;
   sigemptyset(&none);
-  (void)sigprocmask(SIG_SETMASK, &none, nullptr);
+  // The child of fork runs one thread.
+  (void)sigprocmask(SIG_SETMASK, &none, nullptr); // NOLINT(concurrency-mt-unsafe)
   const int input = open("/dev/null", O_RDONLY);
   if (input < 0 || dup2(input, STDIN_FILENO) < 0 || dup2(output, STDOUT_FILENO) < 0)
     _exit(127);
