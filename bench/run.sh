@@ -1,9 +1,15 @@
 #!/usr/bin/env bash
-# Benchmark of lcm-show and the button watcher against the emulated module.
-# Usage: bench/run.sh [runs]   (default 10 runs a timing)
+# Benchmark of lcm-show, the button watcher and lcm-panel against the emulated module.
+# Usage: bench/run.sh [--panel[=SECONDS]] [runs]   (default 10 runs a timing;
+# lcm-panel runs 10 s, or SECONDS, 600 when left out, with --panel)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+panel_seconds=10
+case "${1:-}" in
+--panel) panel_seconds=600 && shift ;;
+--panel=*) panel_seconds=${1#--panel=} && shift ;;
+esac
 runs=${1:-10}
 scripts/install-deps.sh valgrind
 cmake --preset default >/dev/null
@@ -111,3 +117,5 @@ max=$(echo "$latencies" | sort -n | tail -n 1)
 printf '  press to echo on row 1, %s presses: median %s ms, worst %s ms (fixed waits: 30 ms)  %s\n' \
   "$count" "$med" "$max" \
   "$(verdict "$(awk -v m="$max" -v c="$count" 'BEGIN { print c == 10 && m <= 30 }')")"
+
+bench/panel.sh "$panel_seconds"

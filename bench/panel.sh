@@ -1,0 +1,80 @@
+#!/usr/bin/env bash
+# lcm-panel over a long run against the emulated module: resident memory and
+# open descriptors at the start and at the end, and its CPU share with
+# constant pages. Expects a built build/ (bench/run.sh builds it).
+# Usage: bench/panel.sh [seconds]   (default 600)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+seconds=${1:-600}
+bin=build/bin
+work=$(mktemp -d)
+emulator=
+cleanup() {
+  [ -n "$emulator" ] && kill "$emulator" 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+# The README's example pages; the first (host name and addresses) is shown
+# throughout, and its command runs every second, to put many page commands
+# through the run.
+"$bin/lcm-emu" -- "$bin/lcm-panel" --every 1 'hostname; hostname -I' 'uptime -p | cut -c4-; date +%H:%M' \
+  'cat /run/panel-message 2>/dev/null' >"$work/out" 2>"$work/err" &
+emulator=$!
+
+panel=
+for _ in $(seq 100); do
+  panel=$(pgrep -P "$emulator" -x lcm-panel || true)
+  [ -n "$panel" ] && break
+  sleep 0.1
+done
+if [ -z "$panel" ]; then
+  echo "lcm-panel did not start: $(cat "$work/err")" >&2
+  exit 1
+fi
+
+ticks=$(getconf CLK_TCK)
+# Resident kB, open descriptors, own CPU ticks (user + system), page
+# commands' CPU ticks.
+sample() {
+  local rss fds own children
+  rss=$(awk '/^VmRSS:/ { print $2 }' "/proc/$panel/status")
+  # A page command's pipe is open for a few milliseconds a second; the
+  # fewest of five looks a tenth of a second apart leave it out.
+  fds=$(for _ in 1 2 3 4 5; do
+    find "/proc/$panel/fd" -mindepth 1 -maxdepth 1 | wc -l
+    sleep 0.1
+  done | sort -n | head -n 1)
+  # Fields after the command name: state is 3, utime 14, stime 15, cutime 16, cstime 17.
+  read -r own children < <(sed 's/^.*) //' "/proc/$panel/stat" | awk '{ print $12 + $13, $14 + $15 }')
+  echo "$rss $fds $own $children"
+}
+
+# The port is open and the first page drawn well within two seconds.
+sleep 2
+read -r rss0 fds0 own0 children0 < <(sample)
+start=$(date +%s.%N)
+sleep "$seconds"
+read -r rss1 fds1 own1 children1 < <(sample)
+end=$(date +%s.%N)
+peak=$(awk '/^VmHWM:/ { print $2 }' "/proc/$panel/status")
+
+kill -TERM "$emulator"
+status=0
+wait "$emulator" || status=$?
+emulator=
+
+verdict() { awk -v ok="$1" 'BEGIN { print (ok ? "meets target" : "MISSES target") }'; }
+elapsed=$(awk -v a="$start" -v b="$end" 'BEGIN { printf "%.1f", b - a }')
+share=$(awk -v t=$((own1 - own0)) -v hz="$ticks" -v s="$elapsed" 'BEGIN { printf "%.2f", t / hz * 100 / s }')
+pages=$(awk -v t=$((children1 - children0)) -v hz="$ticks" -v s="$elapsed" 'BEGIN { printf "%.2f", t / hz * 100 / s }')
+
+echo "lcm-panel through lcm-emu for $elapsed s, constant pages, a page command every second"
+printf '  resident memory: %s kB at the start, %s kB at the end (peak %s kB)  %s\n' "$rss0" "$rss1" "$peak" \
+  "$(verdict "$((rss1 <= rss0))")"
+printf '  open descriptors: %s at the start, %s at the end  %s\n' "$fds0" "$fds1" "$(verdict "$((fds1 == fds0))")"
+printf '  CPU share of lcm-panel: %s%% of one core  %s\n' "$share" \
+  "$(verdict "$(awk -v s="$share" 'BEGIN { print s < 1 }')")"
+printf '  CPU share of its page commands: %s%% of one core\n' "$pages"
+printf '  stopped by SIGTERM: exit status %s  %s\n' "$status" "$(verdict "$((status == 0))")"
