@@ -54,8 +54,9 @@ TEST(LcmShow, BytesThatDidNotLeaveTheHostAreAFailure)
 {
   const std::pair<int, std::string> cases[] = {{ETIMEDOUT, "still queued after a second"},
                                                {EIO, "Input/output error"}};
-  for (const auto &[error, reason] : cases) {
+  for (const auto &drain_case : cases) {
     in_fresh_process([&] {
+      const auto &[error, reason] = drain_case;
       fake_queue_replies({0x33, 0x00, 0x40});
       fake_fail_drain(error);
       const ShowRun run = run_show({"lcm-show", "Hello", "World"});
