@@ -5,7 +5,9 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <csignal>
 #include <fcntl.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -25,7 +27,19 @@ namespace {
   _exit(status);
 }
 
-[[noreturn]] void run_child(Run *run, const PrivateSpace &space, int report, int command_input_read)
+// The command ends with the emulator, even one killed outright. The request
+// is made after the namespaces are entered, right before the exec that keeps
+// it; an emulator that died before it took hold shows as a new parent.
+void end_with_parent(pid_t parent, int report)
+{
+  if (prctl(PR_SET_PDEATHSIG, SIGKILL) < 0)
+    fail_in_child(report, EXIT_EMULATOR_FAILURE, "asking to end with the emulator", errno);
+  if (getppid() != parent)
+    _exit(EXIT_EMULATOR_FAILURE);
+}
+
+[[noreturn]] void run_child(Run *run, const PrivateSpace &space, pid_t parent, int report,
+                            int command_input_read)
 {
   emu_default_signals();
   if (command_input_read >= 0 && dup2(command_input_read, STDIN_FILENO) < 0)
@@ -41,6 +55,7 @@ namespace {
   for (std::string &argument : run->options.command)
     arguments.push_back(argument.data());
   arguments.push_back(nullptr);
+  end_with_parent(parent, report);
   execvp(arguments[0], arguments.data());
   const int error = errno;
   fail_in_child(report, error == ENOENT ? EXIT_NOT_FOUND : EXIT_NOT_EXECUTABLE,
@@ -97,6 +112,7 @@ int emu_start_command(Run *run)
   if (run->options.live && pipe2(command_input, O_CLOEXEC) < 0)
     return EXIT_EMULATOR_FAILURE;
   fflush(nullptr);
+  const pid_t parent = getpid();
   PrivateSpace space;
   run->child = emu_fork_private(&space);
   if (run->child < 0) {
@@ -111,7 +127,7 @@ int emu_start_command(Run *run)
   }
   if (run->child == 0) {
     close(report[0]);
-    run_child(run, space, report[1], command_input[0]);
+    run_child(run, space, parent, report[1], command_input[0]);
   }
   close(report[1]);
   if (command_input[0] >= 0) {

@@ -5,8 +5,10 @@
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
+#include <iterator>
 #include <poll.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include "session.h"
@@ -32,6 +34,13 @@ void on_signal(int signal_number)
   const auto byte = static_cast<unsigned char>(signal_number);
   (void)!write(signal_pipe[1], &byte, 1);
   errno = saved;
+}
+
+std::string hex_byte(unsigned char byte)
+{
+  std::array<char, 4> text{};
+  snprintf(text.data(), text.size(), "%02X", byte);
+  return text.data();
 }
 
 long long elapsed_us(const Run &run, Clock::time_point now)
@@ -61,11 +70,35 @@ unsigned buttons_held(Run *run, Clock::time_point now)
   return held;
 }
 
+// Stops the command's output as a line whose flow control stays off would:
+// its writes find the line busy from now on.
+void stall(Run *run)
+{
+  if (run->stalled || run->hung_up)
+    return;
+  // The emulator runs a single thread.
+  run->stalled = tcflow(run->line.slave, TCOOFF) == 0; // NOLINT(concurrency-mt-unsafe)
+  emu_trace(*run, "line stalled after " + std::to_string(run->taken) + " bytes");
+}
+
+// Replies stay in the order they are due, so one held late does not hold
+// back those behind it.
+void add_reply(Run *run, const PendingReply &reply)
+{
+  auto place = run->replies.end();
+  while (place != run->replies.begin() && std::prev(place)->due > reply.due)
+    --place;
+  run->replies.insert(place, reply);
+}
+
+// The trace names the moment the reply was decided, which is the moment the
+// buttons were read.
 void queue_reply(Run *run, const ModuleEvent &event, int reply, Clock::time_point now)
 {
+  run->queries++;
   std::string text = module_describe(event) + " -> ";
   if (run->options.silent) {
-    emu_trace(*run, text + "no reply (silent)");
+    emu_trace_at(*run, now, text + "no reply (silent)");
     return;
   }
   auto byte = static_cast<unsigned char>(reply);
@@ -75,13 +108,17 @@ void queue_reply(Run *run, const ModuleEvent &event, int reply, Clock::time_poin
   } else {
     text += module_describe_reply(event, byte);
   }
-  Clock::time_point due = now + std::chrono::milliseconds(run->options.reply_delay_ms);
-  if (run->options.reply_delay_ms > 0)
-    text += " after " + std::to_string(run->options.reply_delay_ms) + " ms";
+  const bool late = run->queries == run->options.late_reply.query;
+  const long delay_ms = late ? run->options.late_reply.ms : run->options.reply_delay_ms;
+  Clock::time_point due = now + std::chrono::milliseconds(delay_ms);
+  if (delay_ms > 0)
+    text += " after " + std::to_string(delay_ms) + " ms";
+  if (late)
+    text += " (late reply)";
   if (run->options.pace)
     due += BYTE_TIME;
-  emu_trace(*run, text);
-  run->replies.push_back({byte, due});
+  emu_trace_at(*run, now, text);
+  add_reply(run, {byte, due, late});
 }
 
 void take_byte(Run *run, unsigned char byte, bool answer)
@@ -99,7 +136,8 @@ void take_byte(Run *run, unsigned char byte, bool answer)
   if (reply >= 0 && answer) {
     queue_reply(run, event, reply, now);
   } else if (event.kind != ModuleEventKind::pending) {
-    emu_trace(*run, module_describe(event) + (reply >= 0 ? " -> not answered, the command ended" : ""));
+    emu_trace_at(*run, now,
+                 module_describe(event) + (reply >= 0 ? " -> not answered, the command ended" : ""));
   }
   if (event.kind != ModuleEventKind::pending && event.kind != ModuleEventKind::get_pos &&
       event.kind != ModuleEventKind::get_key) {
@@ -126,6 +164,8 @@ void read_line(Run *run)
       break;
     }
     take_byte(run, buffer[static_cast<size_t>(i)], true);
+    if (run->taken == run->options.stall_after)
+      stall(run);
     if (run->taken == run->options.hangup_after)
       hang_up(run);
   }
@@ -137,17 +177,22 @@ void send_replies(Run *run)
 {
   const Clock::time_point now = Clock::now();
   while (!run->hung_up && !run->replies.empty() && run->replies.front().due <= now) {
-    const ssize_t written = write(run->line.master, &run->replies.front().byte, 1);
+    const PendingReply reply = run->replies.front();
+    const ssize_t written = write(run->line.master, &reply.byte, 1);
     if (written < 0) {
-      // The command has not read what was already sent; try again shortly.
+      // The command has not read what was already sent; try again shortly,
+      // in the same order.
       if (errno == EAGAIN || errno == EINTR) {
-        run->replies.front().due = now + BUSY_RETRY;
+        for (PendingReply &waiting : run->replies)
+          waiting.due = std::max(waiting.due, now + BUSY_RETRY);
         return;
       }
       hang_up(run);
       return;
     }
     run->replies.pop_front();
+    if (reply.late)
+      emu_trace(*run, "late reply " + hex_byte(reply.byte) + " sent");
   }
 }
 
@@ -209,10 +254,15 @@ int wait_ms(const Run &run, Clock::time_point now)
 
 void emu_trace(const Run &run, const std::string &text)
 {
+  emu_trace_at(run, Clock::now(), text);
+}
+
+void emu_trace_at(const Run &run, Clock::time_point when, const std::string &text)
+{
   if (!run.options.trace)
     return;
   constexpr long long US_PER_MS = 1000;
-  fprintf(stderr, "lcm-emu +%lld ms: %s\n", elapsed_us(run, Clock::now()) / US_PER_MS, text.c_str());
+  fprintf(stderr, "lcm-emu +%lld ms: %s\n", elapsed_us(run, when) / US_PER_MS, text.c_str());
 }
 
 int emu_install_signal_handlers()
@@ -249,6 +299,8 @@ void emu_draw(Run *run)
 
 void emu_serve(Run *run)
 {
+  if (run->options.stall_after == 0)
+    stall(run);
   while (!run->child_done) {
     const Clock::time_point now = Clock::now();
     std::array<pollfd, 3> fds{};

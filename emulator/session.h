@@ -8,6 +8,7 @@
 //   emu_drain_line(&run)             take the bytes left in the line after the command ended
 //   emu_draw(&run)                   draw the module's screen on standard output
 //   emu_trace(run, text)             one --trace line on standard error, with --trace
+//   emu_trace_at(run, when, text)    the same, stamped with the moment the line is about
 //   emu_own_terminal(&run)           --live: take the terminal's typed bytes one at a time
 //   emu_restore_terminal(&run)       --live: give the terminal back as it was
 //   emu_read_typed(&run)             --live: turn typed bytes into presses and input lines
@@ -39,6 +40,8 @@ struct PendingReply {
   // cppcheck-suppress unusedStructMember
   unsigned char byte;
   Clock::time_point due;
+  // cppcheck-suppress unusedStructMember
+  bool late;
 };
 
 struct LiveHold {
@@ -64,7 +67,10 @@ struct Run {
   Clock::time_point first_byte{};
   Clock::time_point next_take{};
   long long taken = 0;
+  long long queries = 0;
   bool hung_up = false;
+  bool stalled = false;
+  // In the order they are due; a reply held late lets the later ones pass.
   std::deque<PendingReply> replies;
   FILE *wire = nullptr;
   // --live
@@ -86,6 +92,7 @@ void emu_serve(Run *run);
 void emu_drain_line(Run *run);
 void emu_draw(Run *run);
 void emu_trace(const Run &run, const std::string &text);
+void emu_trace_at(const Run &run, Clock::time_point when, const std::string &text);
 
 void emu_own_terminal(Run *run);
 void emu_restore_terminal(Run *run);
