@@ -50,6 +50,15 @@ const char *describe(int error)
   }
 }
 
+// Why the output did not leave the host.
+const char *describe_drain(int error)
+{
+  if (error == ETIMEDOUT)
+    return "still queued after a second";
+  // lcm-show runs a single thread.
+  return strerror(error); // NOLINT(concurrency-mt-unsafe)
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -65,10 +74,15 @@ int main(int argc, char **argv)
   (void)(step(lcm_cursor(0), &error) && step(lcm_clear(), &error) && step(lcm_move(MOVE_HOME), &error) &&
          step(lcm_write(first.length, first.text.data()), &error) && step(lcm_set_pos(1, 0), &error) &&
          step(lcm_write(second.length, second.text.data()), &error));
-  if (error == 0)
+  // Success means the bytes left the host, not only that they were queued.
+  if (error == 0 && lcm_drain() == 0)
     return 0;
-  // When the port would not open, perror has already said why.
-  if (port_is_open())
+  // When the port would not open, the link has already said why.
+  if (!port_is_open())
+    return EXIT_PORT_FAILURE;
+  if (error == 0)
+    fprintf(stderr, "lcm-show: %s: the bytes were not sent (%s)\n", devicename, describe_drain(errno));
+  else
     fprintf(stderr, "lcm-show: %s: %s\n", devicename, describe(error));
   return EXIT_PORT_FAILURE;
 }

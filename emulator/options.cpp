@@ -45,7 +45,8 @@ int button_named(const std::string &name, unsigned *button)
 
 bool takes_value(const std::string &name)
 {
-  return name == "--press" || name == "--reply-delay" || name == "--hangup-after" || name == "--wire";
+  return name == "--press" || name == "--reply-delay" || name == "--hangup-after" ||
+         name == "--stall-after" || name == "--late-reply" || name == "--wire";
 }
 
 int apply_value(const std::string &name, const std::string &value, Options *options, std::string *error)
@@ -69,6 +70,20 @@ int apply_value(const std::string &name, const std::string &value, Options *opti
   if (name == "--hangup-after") {
     if (parse_count(value, LONG_MAX, &options->hangup_after) < 0) {
       *error = "--hangup-after wants a number of bytes: " + value;
+      return -1;
+    }
+    return 0;
+  }
+  if (name == "--stall-after") {
+    if (parse_count(value, LONG_MAX, &options->stall_after) < 0) {
+      *error = "--stall-after wants a number of bytes: " + value;
+      return -1;
+    }
+    return 0;
+  }
+  if (name == "--late-reply") {
+    if (emu_parse_late_reply(value, &options->late_reply) < 0) {
+      *error = "--late-reply wants N:MS, the Nth query (from 1) and the milliseconds it is late: " + value;
       return -1;
     }
     return 0;
@@ -124,6 +139,19 @@ int emu_parse_press(const std::string &text, Press *press)
   return 0;
 }
 
+int emu_parse_late_reply(const std::string &text, LateReply *late)
+{
+  const size_t colon = text.find(':');
+  if (colon == std::string::npos)
+    return -1;
+  LateReply parsed;
+  if (parse_count(text.substr(0, colon), LONG_MAX, &parsed.query) < 0 || parsed.query < 1 ||
+      parse_count(text.substr(colon + 1), LONGEST_MS, &parsed.ms) < 0)
+    return -1;
+  *late = parsed;
+  return 0;
+}
+
 unsigned emu_buttons_held(const std::vector<Press> &presses, long long elapsed_us)
 {
   constexpr long long US_PER_MS = 1000;
@@ -162,11 +190,16 @@ int emu_parse_options(int argc, const char *const *argv, Options *options, std::
       continue;
     }
     std::string value;
+    bool has_value = false;
     if (equals != std::string::npos) {
       value = argument.substr(equals + 1);
-    } else if (index < argc) {
+      has_value = true;
+    } else if (index < argc && std::string(argv[index]) != "--") {
       value = argv[index++];
-    } else {
+      has_value = true;
+    }
+    // The separator ends the options; it is never a value.
+    if (!has_value || value == "--") {
       *error = name + " wants a value";
       return -1;
     }

@@ -2,6 +2,7 @@
 //
 //   emu_parse_options(argc, argv, &options, &error)  0, or -1 with error holding why
 //   emu_parse_press("up@200+50", &press)            0, or -1 for a malformed press
+//   emu_parse_late_reply("3:1500", &late)           0, or -1 for a malformed late reply
 //   emu_buttons_held(presses, elapsed_us)           the buttons held at that moment
 #ifndef LCM_EMULATOR_OPTIONS_H
 #define LCM_EMULATOR_OPTIONS_H
@@ -17,6 +18,13 @@ struct Press {
   long duration_ms = DEFAULT_PRESS_MS;
 };
 
+// The query'th query of the run (position and button queries, counted from
+// 1) is answered ms milliseconds late.
+struct LateReply {
+  long query = 0; // 0: none
+  long ms = 0;
+};
+
 struct Options {
   bool help = false;
   bool trace = false;
@@ -27,6 +35,8 @@ struct Options {
   bool no_device = false;
   long reply_delay_ms = 0;
   long hangup_after = -1; // -1: never
+  long stall_after = -1;  // -1: never
+  LateReply late_reply;
   std::string wire_path;
   std::vector<Press> presses;
   std::vector<std::string> command;
@@ -34,6 +44,7 @@ struct Options {
 
 [[nodiscard]] int emu_parse_options(int argc, const char *const *argv, Options *options, std::string *error);
 [[nodiscard]] int emu_parse_press(const std::string &text, Press *press);
+[[nodiscard]] int emu_parse_late_reply(const std::string &text, LateReply *late);
 [[nodiscard]] unsigned emu_buttons_held(const std::vector<Press> &presses, long long elapsed_us);
 
 #endif

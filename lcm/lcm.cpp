@@ -73,12 +73,15 @@ int lcm_plain_command(unsigned char code)
 }
 
 // The query and the reading of its reply share one hold of the lock, so no
-// other thread's command can come between them.
+// other thread's command can come between them. A reply that came after an
+// earlier query gave up waiting is dropped first.
 int lcm_query(unsigned char code, unsigned char *reply)
 {
   lcm_start_once();
   pthread_mutex_lock(&mutex);
-  int result = lcm_send_command(code);
+  int result = port_discard_input();
+  if (result == 0)
+    result = lcm_send_command(code);
   if (result == 0) {
     usleep(QUERY_PAUSE_US);
     unsigned char buffer = 0;
@@ -229,4 +232,13 @@ int lcm_get_key()
   if (lcm_query(LCM_GET_KEY, &reply) < 0)
     return -1;
   return lcm_decode_key(reply);
+}
+
+int lcm_drain()
+{
+  lcm_start_once();
+  pthread_mutex_lock(&mutex);
+  const int result = port_drain();
+  pthread_mutex_unlock(&mutex);
+  return result;
 }

@@ -8,12 +8,15 @@
 //   lcm_write(length, text)       write text at the cursor, clamped to its row
 //   lcm_move(kind)                MOVE_HOME, MOVE_NEXT, MOVE_PREV or MOVE_BACKSPACE
 //   lcm_get_key()                 ask for the buttons: a KEY_ code or the raw reply
+//   lcm_drain()                   wait until every byte sent has left the host
 //
 // The first call of any operation opens the port and starts the module. Every
 // command goes out whole under one process-wide lock, so threads may share the
-// driver. Results: 0 (or a key code) on success; -1 with errno set on failure,
-// ETIMEDOUT when the module did not answer a query, EBADF when the port could
-// not be opened, EINVAL for a row other than 0 or 1.
+// driver. A query first drops whatever waits unread, so a reply that came too
+// late never answers a later query. Results: 0 (or a key code) on success; -1
+// with errno set on failure, ETIMEDOUT when the module did not answer a query
+// or the output did not leave the host within a second, EBADF when the port
+// could not be opened, EINVAL for a row other than 0 or 1.
 #ifndef LCM_LCM_LCM_H
 #define LCM_LCM_LCM_H
 
@@ -38,5 +41,6 @@ int lcm_get_pos(int *row_out, int *column_out);
 int lcm_write(int length, const unsigned char *text);
 int lcm_move(int kind);
 int lcm_get_key();
+int lcm_drain();
 
 #endif

@@ -45,7 +45,25 @@ TEST(LcmShow, HelloWorldStream)
     EXPECT_EQ(run.err, "");
     EXPECT_EQ(fake_sent(), (HELLO_WORLD_HEAD + text_bytes("Hello") + Bytes{0xFE, 0x09, 0x40, 0xFE, 0x0A} +
                             text_bytes("World")));
+    const std::string traffic = fake_traffic();
+    EXPECT_EQ(traffic.substr(traffic.size() - 11), "6C 64 drain") << "exit 0 only after the drain";
   });
+}
+
+TEST(LcmShow, BytesThatDidNotLeaveTheHostAreAFailure)
+{
+  const std::pair<int, std::string> cases[] = {{ETIMEDOUT, "still queued after a second"},
+                                               {EIO, "Input/output error"}};
+  for (const auto &drain_case : cases) {
+    in_fresh_process([&] {
+      const auto &[error, reason] = drain_case;
+      fake_queue_replies({0x33, 0x00, 0x40});
+      fake_fail_drain(error);
+      const ShowRun run = run_show({"lcm-show", "Hello", "World"});
+      EXPECT_EQ(run.status, 1);
+      EXPECT_EQ(run.err, "lcm-show: /dev/ttyS1: the bytes were not sent (" + reason + ")\n");
+    });
+  }
 }
 
 TEST(LcmShow, LinesAreCutToSixteenBytes)

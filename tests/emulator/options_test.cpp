@@ -25,9 +25,9 @@ Parsed parse(std::vector<const char *> arguments)
 
 TEST(EmulatorOptions, TakesOptionsThenTheCommandAfterTheSeparator)
 {
-  const Parsed parsed =
-      parse({"--trace", "--wire", "out.bin", "--reply-delay=250", "--press", "up@200", "--press=left@50+30",
-             "--hangup-after", "0", "--", "lcm-show", "--trace", "x"});
+  const Parsed parsed = parse({"--trace", "--wire", "out.bin", "--reply-delay=250", "--press", "up@200",
+                               "--press=left@50+30", "--hangup-after", "0", "--late-reply", "3:1500",
+                               "--stall-after=22", "--", "lcm-show", "--trace", "x"});
   ASSERT_EQ(parsed.result, 0) << parsed.error;
   const Options &options = parsed.options;
   EXPECT_TRUE(options.trace);
@@ -35,6 +35,9 @@ TEST(EmulatorOptions, TakesOptionsThenTheCommandAfterTheSeparator)
   EXPECT_EQ(options.wire_path, "out.bin");
   EXPECT_EQ(options.reply_delay_ms, 250);
   EXPECT_EQ(options.hangup_after, 0);
+  EXPECT_EQ(options.late_reply.query, 3);
+  EXPECT_EQ(options.late_reply.ms, 1500);
+  EXPECT_EQ(options.stall_after, 22);
   ASSERT_EQ(options.presses.size(), 2U);
   EXPECT_EQ(options.presses[0].buttons, BUTTON_UP);
   EXPECT_EQ(options.presses[0].start_ms, 200);
@@ -71,6 +74,10 @@ TEST(EmulatorOptions, RefusesWhatItCannotUse)
       {"--press", "up@10+", "--", "x"},
       {"--press", "up@10+-3", "--", "x"},
       {"--press", "up@99999999999999999999", "--", "x"},
+      {"--late-reply", "0:100", "--", "x"},
+      {"--late-reply", "2", "--", "x"},
+      {"--late-reply", "2:", "--", "x"},
+      {"--stall-after", "x", "--", "x"},
   };
   for (const auto &arguments : refused) {
     const Parsed parsed = parse(arguments);
@@ -78,6 +85,18 @@ TEST(EmulatorOptions, RefusesWhatItCannotUse)
     EXPECT_FALSE(parsed.error.empty());
   }
   EXPECT_EQ(parse({"--help"}).result, 0);
+}
+
+// "lcm-emu --wire -- true" would otherwise write a file named "--".
+TEST(EmulatorOptions, SeparatorIsNeverAValue)
+{
+  for (const std::vector<const char *> &arguments : {std::vector<const char *>{"--wire", "--", "true"},
+                                                     {"--wire=--", "true"},
+                                                     {"--reply-delay", "--", "5"}}) {
+    const Parsed parsed = parse(arguments);
+    EXPECT_EQ(parsed.result, -1) << arguments[0];
+    EXPECT_NE(parsed.error.find("wants a value"), std::string::npos) << parsed.error;
+  }
 }
 
 TEST(EmulatorPresses, HoldFromTheirStartForTheirDuration)

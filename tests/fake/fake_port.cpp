@@ -1,6 +1,8 @@
 #include "fake_port.h"
 
+#include <array>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <deque>
 #include <mutex>
@@ -19,8 +21,13 @@ int STOPBITS;
 
 namespace {
 
+using Clock = std::chrono::steady_clock;
+
 std::mutex lock;
 std::vector<FakeWrite> writes;
+std::string traffic;
+std::vector<long long> read_delays;
+Clock::time_point last_write;
 std::deque<unsigned char> replies;
 FakeResponder responder;
 unsigned char last_code;
@@ -28,11 +35,22 @@ bool after_prefix;
 bool open_fails;
 bool opened;
 int write_error;
+int drain_error;
 int opens;
 int reads;
 
+void note_traffic(const std::string &what)
+{
+  if (!traffic.empty())
+    traffic += ' ';
+  traffic += what;
+}
+
 void note_code(unsigned char byte)
 {
+  std::array<char, 4> hex{};
+  snprintf(hex.data(), hex.size(), "%02X", byte);
+  note_traffic(hex.data());
   if (after_prefix)
     last_code = byte;
   after_prefix = byte == 0xFE;
@@ -44,9 +62,12 @@ void fake_reset()
 {
   std::lock_guard<std::mutex> guard(lock);
   writes.clear();
+  traffic.clear();
+  read_delays.clear();
   replies.clear();
   responder = nullptr;
   write_error = 0;
+  drain_error = 0;
   reads = 0;
   after_prefix = false;
 }
@@ -64,6 +85,18 @@ std::vector<FakeWrite> fake_writes()
 {
   std::lock_guard<std::mutex> guard(lock);
   return writes;
+}
+
+std::string fake_traffic()
+{
+  std::lock_guard<std::mutex> guard(lock);
+  return traffic;
+}
+
+std::vector<long long> fake_read_delays()
+{
+  std::lock_guard<std::mutex> guard(lock);
+  return read_delays;
 }
 
 void fake_queue_replies(std::initializer_list<unsigned char> replies_to_add)
@@ -88,6 +121,12 @@ void fake_fail_writes(int error)
 {
   std::lock_guard<std::mutex> guard(lock);
   write_error = error;
+}
+
+void fake_fail_drain(int error)
+{
+  std::lock_guard<std::mutex> guard(lock);
+  drain_error = error;
 }
 
 int fake_open_count()
@@ -129,6 +168,7 @@ int port_write(const unsigned char *data, int length)
   for (unsigned char byte : w.bytes)
     note_code(byte);
   writes.push_back(std::move(w));
+  last_write = Clock::now();
   return length;
 }
 
@@ -136,6 +176,8 @@ int port_read(unsigned char *buffer, int length)
 {
   std::lock_guard<std::mutex> guard(lock);
   reads++;
+  read_delays.push_back(
+      std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - last_write).count());
   if (!opened) {
     errno = EBADF;
     return -1;
@@ -153,6 +195,30 @@ int port_read(unsigned char *buffer, int length)
     return 0;
   buffer[0] = static_cast<unsigned char>(reply);
   return 1;
+}
+
+// Nothing waits unread in the stand-in: scripted replies are answers to
+// queries still to come, so a discard only leaves its mark.
+int port_discard_input()
+{
+  std::lock_guard<std::mutex> guard(lock);
+  if (!opened) {
+    errno = EBADF;
+    return -1;
+  }
+  note_traffic("discard");
+  return 0;
+}
+
+int port_drain()
+{
+  std::lock_guard<std::mutex> guard(lock);
+  if (!opened || drain_error != 0) {
+    errno = opened ? drain_error : EBADF;
+    return -1;
+  }
+  note_traffic("drain");
+  return 0;
 }
 
 void port_close()

@@ -33,6 +33,15 @@ TEST(DriverStart, RefusedPositionStillStartsTheDriver)
   });
 }
 
+TEST(DriverStart, DrainStartsTheDriverToo)
+{
+  in_fresh_process([] {
+    EXPECT_EQ(lcm_drain(), 0);
+    EXPECT_EQ(fake_open_count(), 1);
+    EXPECT_EQ(fake_traffic(), "00 01 02 03 04 05 06 07 FE 01 02 03 04 05 06 07 drain");
+  });
+}
+
 TEST(DriverStart, FailedOpenHoldsAllTrafficBack)
 {
   in_fresh_process([] {
@@ -46,6 +55,8 @@ TEST(DriverStart, FailedOpenHoldsAllTrafficBack)
     EXPECT_EQ(lcm_get_pos(&row, &column), -1);
     EXPECT_EQ(row * 100 + column, 0);
     EXPECT_EQ(lcm_move(MOVE_HOME), -1);
+    EXPECT_EQ(lcm_drain(), -1);
+    EXPECT_EQ(errno, EBADF);
     EXPECT_TRUE(fake_sent().empty());
     EXPECT_EQ(fake_open_count(), 1) << "the driver does not retry the open";
   });

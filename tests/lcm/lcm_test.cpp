@@ -1,6 +1,7 @@
 #include <cerrno>
 #include <climits>
 #include <gtest/gtest.h>
+#include <vector>
 
 #include "bytes.h"
 #include "fake_port.h"
@@ -29,6 +30,41 @@ TEST_F(Driver, PlainCommandsAreTwoBytesEach)
   EXPECT_EQ(fake_sent(), (Bytes{0xFE, 0x01, 0xFE, 0x02, 0xFE, 0x05, 0xFE, 0x06, 0xFE, 0x03}));
   for (const FakeWrite &w : fake_writes())
     EXPECT_EQ(w.bytes.size(), 1U) << "every byte goes out in a write of its own";
+}
+
+TEST_F(Driver, DisplayWithAnyNonzeroFlagTurnsItOn)
+{
+  for (const int on : {2, 0x80, 0xFF})
+    EXPECT_EQ(lcm_display(static_cast<unsigned char>(on)), 0);
+  EXPECT_EQ(fake_traffic(), "FE 01 FE 01 FE 01");
+}
+
+// A late reply left in the input must not answer the next query, and the
+// module gets 10 ms before its reply is looked for.
+TEST_F(Driver, QueriesDropStaleInputAndPauseBeforeTheReply)
+{
+  fake_queue_replies({0x0E, 0x45, 0x00});
+  EXPECT_EQ(lcm_get_key(), KEY_UP);
+  int row = 0;
+  int column = 0;
+  EXPECT_EQ(lcm_get_pos(&row, &column), 0);
+  const Bytes text = text_bytes("A");
+  EXPECT_EQ(lcm_write(1, text.data()), 0);
+  EXPECT_EQ(fake_traffic(), "discard FE 0B discard FE 0A discard FE 0A 41");
+  const std::vector<long long> delays = fake_read_delays();
+  ASSERT_EQ(delays.size(), 3U);
+  for (const long long delay : delays)
+    EXPECT_GE(delay, 10000) << "microseconds between the code byte and the reply's poll";
+}
+
+TEST_F(Driver, DrainReportsWhetherTheBytesLeft)
+{
+  EXPECT_EQ(lcm_drain(), 0);
+  EXPECT_EQ(fake_traffic(), "drain");
+  fake_fail_drain(ETIMEDOUT);
+  errno = 0;
+  EXPECT_EQ(lcm_drain(), -1);
+  EXPECT_EQ(errno, ETIMEDOUT);
 }
 
 TEST_F(Driver, SetPositionSendsRowTimes64PlusColumn)
