@@ -161,5 +161,7 @@ int panel_run(const PanelOptions &options)
   page_run_cancel(&run);
   if (options.has_exit_text)
     show_exit_text();
+  // The last bytes are on the line, not only in the host's buffer, before the port closes.
+  (void)lcm_drain();
   return 0;
 }

@@ -383,6 +383,26 @@ TEST(PanelE2e, SilentModuleIsReportedOnce)
   EXPECT_EQ(panel_lines(run.err), "lcm-panel: /dev/ttyS1: the display module does not answer\n");
 }
 
+// The 60th query, well after the first drawing, is answered too late; the
+// next is answered in time.
+TEST(PanelE2e, ModuleAwayIsReportedAndOnItsReturnEverythingIsSentAgain)
+{
+  const Scratch scratch;
+  const std::string &dir = scratch.path;
+  Session run;
+  launch(&run, dir, {"--late-reply", "60:1500"}, {"--every", "60", "echo A; echo B"});
+  EXPECT_TRUE(collect_until(&run, [](const Session &r) {
+    return count_of(r.err, "answers again") == 1 && count_of(r.err, "set position row 1 column 15") == 2;
+  })) << run.err;
+  finish(&run);
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(panel_lines(run.err), "lcm-panel: /dev/ttyS1: the display module does not answer\n"
+                                  "lcm-panel: /dev/ttyS1: the display module answers again\n");
+  const Bytes display_on_cursor_off = {0xFE, 0x01, 0xFE, 0x06};
+  EXPECT_EQ(drawn(run), PANEL_START + panel_row(0, "A") + panel_row(1, "B") + display_on_cursor_off +
+                            panel_row(0, "A") + panel_row(1, "B"));
+}
+
 TEST(PanelE2e, LineHungUpEndsInOneLineAndStatus1)
 {
   const Scratch scratch;
