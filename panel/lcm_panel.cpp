@@ -2,6 +2,8 @@
 // page through them with its buttons.
 #include <csignal>
 #include <cstdio>
+#include <fcntl.h>
+#include <unistd.h>
 
 #include "panel.h"
 
@@ -46,13 +48,27 @@ int watch_stop_signals()
   // A closed standard error must not end the panel; page commands get
   // the default back.
   signal(SIGPIPE, SIG_IGN);
+  // Inherited as ignored, the page commands would be collected unseen.
+  signal(SIGCHLD, SIG_DFL);
   return 0;
+}
+
+// A standard stream the panel was started without would be taken by the
+// next descriptor opened: a page command's pipe, and the panel's messages
+// would go into it.
+void fill_standard_streams()
+{
+  for (int stream = STDIN_FILENO; stream <= STDERR_FILENO; stream++) {
+    if (fcntl(stream, F_GETFD) < 0 && open("/dev/null", O_RDWR) != stream)
+      return;
+  }
 }
 
 } // namespace
 
 int main(int argc, char **argv)
 {
+  fill_standard_streams();
   PanelOptions options;
   char error[256];
   if (panel_parse_options(argc, argv, &options, error, sizeof error) < 0) {

@@ -70,13 +70,20 @@ long close_limit()
   return static_cast<long>(limit.rlim_cur);
 }
 
-// True when the command has ended; it stays unreaped, so its process
-// group cannot have been taken by another process yet.
-bool has_ended(pid_t pid)
+constexpr int COMMAND_RUNS = 0;
+constexpr int COMMAND_ENDED = 1;
+constexpr int COMMAND_GONE = 2;
+
+// COMMAND_ENDED leaves the command unreaped, so its process group cannot
+// have been taken by another process yet; COMMAND_GONE means something else
+// collected it, and its group is left alone.
+int command_state(pid_t pid)
 {
   siginfo_t info{};
   info.si_pid = 0;
-  return waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == pid;
+  if (waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) < 0)
+    return errno == ECHILD ? COMMAND_GONE : COMMAND_RUNS;
+  return info.si_pid == pid ? COMMAND_ENDED : COMMAND_RUNS;
 }
 
 void read_output(PageRun *run)
@@ -146,11 +153,11 @@ int page_run_poll(PageRun *run, long long now_ms)
 {
   if (run->pid < 0)
     return PAGE_RUN_DONE;
-  const bool ended = has_ended(run->pid);
-  if (ended)
+  const int state = command_state(run->pid);
+  if (state == COMMAND_ENDED)
     (void)kill(-run->pid, SIGKILL);
   read_output(run);
-  if (ended) {
+  if (state != COMMAND_RUNS) {
     close_output(run);
     int status = 0;
     (void)waitpid(run->pid, &status, WNOHANG);

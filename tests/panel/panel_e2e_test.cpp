@@ -383,6 +383,20 @@ TEST(PanelE2e, SilentModuleIsReportedOnce)
   EXPECT_EQ(panel_lines(run.err), "lcm-panel: /dev/ttyS1: the display module does not answer\n");
 }
 
+// Closed streams would otherwise be taken by a page command's pipe.
+TEST(PanelE2e, StartedWithoutStandardInputAndOutputStillShowsItsPage)
+{
+  const Scratch scratch;
+  Session run;
+  launch(&run, scratch.path, {},
+         {"-c", std::string("exec <&- >&-; exec ") + LCM_PANEL_PATH + " 'echo shown'"}, "/bin/sh");
+  EXPECT_TRUE(
+      collect_until(&run, [](const Session &r) { return count_of(r.err, "text 's' at row 0") >= 1; }));
+  finish(&run);
+  EXPECT_EQ(run.status, 0) << panel_lines(run.err);
+  EXPECT_EQ(drawn(run), PANEL_START + panel_row(0, "shown"));
+}
+
 // The 60th query, well after the first drawing, is answered too late; the
 // next is answered in time.
 TEST(PanelE2e, ModuleAwayIsReportedAndOnItsReturnEverythingIsSentAgain)
