@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
 # lcm-panel over a long run against the emulated module: resident memory and
 # open descriptors at the start and at the end, and its CPU share with
-# constant pages. Expects a built build/ (bench/run.sh builds it).
+# constant pages; and its heap allocations. Expects a built build/
+# (bench/run.sh builds it).
 # Usage: bench/panel.sh [seconds]   (default 600)
 set -euo pipefail
 cd "$(dirname "$0")/.."
+
+scripts/install-deps.sh valgrind
 
 seconds=${1:-600}
 bin=build/bin
@@ -78,3 +81,16 @@ printf '  CPU share of lcm-panel: %s%% of one core  %s\n' "$share" \
   "$(verdict "$(awk -v s="$share" 'BEGIN { print s < 1 }')")"
 printf '  CPU share of its page commands: %s%% of one core\n' "$pages"
 printf '  stopped by SIGTERM: exit status %s  %s\n' "$status" "$(verdict "$((status == 0))")"
+
+# Heap: every allocation of a short run under valgrind, with a page command
+# every 0.2 s that times out now and then.
+"$bin/lcm-emu" -- valgrind --trace-children=no "$bin/lcm-panel" --every 0.2 --timeout 0.3 \
+  'hostname; hostname -I' >/dev/null 2>"$work/valgrind" &
+emulator=$!
+sleep 5
+kill -TERM "$emulator"
+wait "$emulator" || true
+emulator=
+allocs=$(grep -o 'total heap usage: [0-9,]* allocs' "$work/valgrind" | tr -dc 0-9)
+printf '  heap allocations over a 5 s run under valgrind: %s  %s\n' "${allocs:-unknown}" \
+  "$(verdict "$((${allocs:-1} == 0))")"
