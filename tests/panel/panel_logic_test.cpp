@@ -103,34 +103,45 @@ TEST(Presses, ActOnceWhenTheyStart)
         << "reply " << i;
 }
 
-int parse(std::vector<std::string> words, PanelOptions *options, std::string *error)
-{
-  words.insert(words.begin(), "lcm-panel");
+// The options point into the argument vector, so the words stay here.
+struct CommandLine {
+  std::vector<std::string> words;
   std::vector<char *> argv;
-  for (std::string &word : words)
-    argv.push_back(word.data());
-  argv.push_back(nullptr);
-  char message[256] = "";
-  const int result =
-      panel_parse_options(static_cast<int>(words.size()), argv.data(), options, message, sizeof message);
-  *error = message;
-  return result;
-}
+  PanelOptions options;
+  std::string error;
+
+  explicit CommandLine(std::vector<std::string> arguments) : words(std::move(arguments))
+  {
+    words.insert(words.begin(), "lcm-panel");
+    for (std::string &word : words)
+      argv.push_back(word.data());
+    argv.push_back(nullptr);
+  }
+  CommandLine(const CommandLine &) = delete;
+  CommandLine &operator=(const CommandLine &) = delete;
+
+  int parse()
+  {
+    char message[256] = "";
+    const int result =
+        panel_parse_options(static_cast<int>(words.size()), argv.data(), &options, message, sizeof message);
+    error = message;
+    return result;
+  }
+};
 
 TEST(Options, DefaultsSecondsExitTextAndPagesAnywhere)
 {
-  PanelOptions options;
-  std::string error;
-  ASSERT_EQ(parse({"date"}, &options, &error), 0) << error;
-  EXPECT_EQ(options.every_ms, 5000);
-  EXPECT_EQ(options.timeout_ms, 2000);
-  EXPECT_FALSE(options.has_exit_text);
+  CommandLine plain({"date"});
+  ASSERT_EQ(plain.parse(), 0) << plain.error;
+  EXPECT_EQ(plain.options.every_ms, 5000);
+  EXPECT_EQ(plain.options.timeout_ms, 2000);
+  EXPECT_FALSE(plain.options.has_exit_text);
 
-  ASSERT_EQ(parse({"uptime", "--every", "0.25", "--timeout=.5", "date", "--exit-text", "Bye", "-x-", "--",
-                   "--help", "-"},
-                  &options, &error),
-            0)
-      << error;
+  CommandLine mixed({"uptime", "--every", "0.25", "--timeout=.5", "date", "--exit-text", "Bye", "-x-", "--",
+                     "--help", "-"});
+  ASSERT_EQ(mixed.parse(), 0) << mixed.error;
+  const PanelOptions &options = mixed.options;
   EXPECT_EQ(options.every_ms, 250);
   EXPECT_EQ(options.timeout_ms, 500);
   ASSERT_TRUE(options.has_exit_text);
@@ -162,18 +173,15 @@ TEST(Options, UsageErrorsSayWhat)
       {{"-v", "date"}, "unknown option -v"},
   };
   for (const auto &[words, message] : cases) {
-    PanelOptions options;
-    std::string error;
-    EXPECT_EQ(parse(words, &options, &error), -1) << message;
-    EXPECT_EQ(error, message);
+    CommandLine line(words);
+    EXPECT_EQ(line.parse(), -1) << message;
+    EXPECT_EQ(line.error, message);
   }
-  std::vector<std::string> many(PANEL_MAX_PAGES + 1, "date");
-  PanelOptions options;
-  std::string error;
-  EXPECT_EQ(parse(many, &options, &error), -1);
-  EXPECT_EQ(error, "at most 64 pages");
-  many.pop_back();
-  EXPECT_EQ(parse(many, &options, &error), 0);
+  CommandLine too_many(std::vector<std::string>(PANEL_MAX_PAGES + 1, "date"));
+  EXPECT_EQ(too_many.parse(), -1);
+  EXPECT_EQ(too_many.error, "at most 64 pages");
+  CommandLine most(std::vector<std::string>(PANEL_MAX_PAGES, "date"));
+  EXPECT_EQ(most.parse(), 0) << most.error;
 }
 
 } // namespace
