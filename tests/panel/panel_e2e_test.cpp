@@ -184,11 +184,19 @@ std::string panel_lines(const std::string &err)
   return lines;
 }
 
+// A killed process ends a moment after the signal; a zombie is gone too, it
+// waits only for its parent to collect it.
 bool process_gone(const std::string &pid)
 {
-  const std::string stat = read_file("/proc/" + pid + "/stat");
-  // A zombie is gone too: it waits only for its parent to collect it.
-  return stat.empty() || stat.find(") Z ") != std::string::npos;
+  const auto deadline = Clock::now() + PATIENCE;
+  for (;;) {
+    const std::string stat = read_file("/proc/" + pid + "/stat");
+    if (stat.empty() || stat.find(") Z ") != std::string::npos)
+      return true;
+    if (Clock::now() > deadline)
+      return false;
+    usleep(10000);
+  }
 }
 
 TEST(PanelE2e, FirstPageShowsAtStartAndPagingWrapsBothWays)
