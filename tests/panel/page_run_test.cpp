@@ -113,16 +113,4 @@ TEST(PageRun, ShellThatLeavesABackgroundJobIsDoneWhenItEnds)
   EXPECT_TRUE(gone_soon(row_text(run, 1)));
 }
 
-TEST(PageRun, CancelKillsARunningCommand)
-{
-  PageRun run;
-  ASSERT_EQ(page_run_start(&run, "echo $$; exec sleep 1000", now_ms(), 20000), 0);
-  const std::string pid = std::to_string(run.pid);
-  page_run_cancel(&run);
-  EXPECT_EQ(run.pid, -1);
-  EXPECT_EQ(run.pipe, -1);
-  EXPECT_TRUE(gone_soon(pid));
-  EXPECT_EQ(waitpid(std::stoi(pid), nullptr, WNOHANG), -1);
-}
-
 } // namespace

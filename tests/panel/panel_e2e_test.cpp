@@ -205,8 +205,8 @@ TEST(PanelE2e, FirstPageShowsAtStartAndPagingWrapsBothWays)
   const std::string &dir = scratch.path;
   Session run;
   launch(&run, dir,
-         {"--press", "down@500+100", "--press", "down@1000+100", "--press", "down@1500+100", "--press",
-          "up@2000+100", "--press", "up@2500+100"},
+         {"--press", "down@600+100", "--press", "down@1300+100", "--press", "down@2000+100", "--press",
+          "up@2700+100", "--press", "up@3400+100"},
          {"--every", "60", "echo P0; echo zero", "echo P1", "echo P2"});
   EXPECT_TRUE(collect_until(&run, [](const Session &r) {
     return count_of(r.err, "set position row 0 column 0") >= 6;

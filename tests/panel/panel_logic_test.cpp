@@ -54,19 +54,6 @@ TEST(PageOutput, FirstTwoLinesCutTo16BytesWithTheLeadByteShownAsQuestionMark)
   }
 }
 
-TEST(PageOutput, BeginForgetsTheLastOutput)
-{
-  PageOutput parsed;
-  page_output_begin(&parsed);
-  const std::string first = "old\nrows\n";
-  page_output_feed(&parsed, reinterpret_cast<const unsigned char *>(first.data()), first.size());
-  page_output_begin(&parsed);
-  const std::string second = "new";
-  page_output_feed(&parsed, reinterpret_cast<const unsigned char *>(second.data()), second.size());
-  EXPECT_EQ(text_of(parsed.rows[0]), padded("new"));
-  EXPECT_EQ(text_of(parsed.rows[1]), padded(""));
-}
-
 TEST(PanelRowFromText, CutPaddedAndLeadByteReplaced)
 {
   PanelRow row{};
