@@ -210,4 +210,44 @@ TEST(ConsoleE2e, SilentModuleIsReportedAndNamesNoButton)
                                                    "Button watcher is started now!\n");
 }
 
+size_t count_of(const std::string &text, const std::string &part)
+{
+  size_t count = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+    count++;
+  return count;
+}
+
+// The first query's reply (0E, the cursor at row 0 column 14, which is also
+// the Up button's code) comes long after the console gave up on it, while
+// the console is idle. It must answer neither the watcher's button queries
+// nor a later position query.
+TEST(ConsoleE2e, LateReplyNeverAnswersALaterQuery)
+{
+  Session session;
+  // Far beyond the console's read wait of about a second, even on a loaded machine.
+  launch(&session, {"--trace", "--late-reply", "1:4000"});
+  send(&session, "input_position\n0 14\nshow_position\n");
+  EXPECT_TRUE(collect_until(
+      &session, [](const Session &s) { return s.err.find("late reply 0E sent") != std::string::npos; }))
+      << session.out << session.err;
+  send(&session, "start_watcher\n");
+  const size_t queries_before = count_of(session.err, "button query");
+  EXPECT_TRUE(collect_until(&session, [&](const Session &s) {
+    return count_of(s.err, "button query") >= queries_before + 20;
+  })) << session.err;
+  send(&session, "stop_watcher\ninput_position\n1 5\nshow_position\nquit\n");
+  EXPECT_EQ(finish(&session), 0) << session.err;
+
+  const std::string output = after_menu(session.out);
+  EXPECT_EQ(output.substr(0, output.find("+---")), "Please input row:[0,1]\n"
+                                                   "Please input column:[0-15]\n"
+                                                   "The display module did not answer!\n"
+                                                   "Button watcher is started now!\n"
+                                                   "Button watcher is stopped now!\n"
+                                                   "Please input row:[0,1]\n"
+                                                   "Please input column:[0-15]\n"
+                                                   "Cursor is located on row 1, column 5 now.\n");
+}
+
 } // namespace
