@@ -50,7 +50,7 @@ struct Entry {
 void show_menu()
 {
   console_lock_output();
-  printf("Display module console; choose by number or name, one a line:\n");
+  printf("Display module console; choose by number or name, one a line (help: this menu):\n");
   for (std::size_t i = 0; i < ENTRY_NAMES.size(); i++)
     printf("%2zu  %-17s %s\n", i + 1, ENTRY_NAMES[i], ENTRY_HELP[i]);
   printf("An empty line shows this menu again.\n");
@@ -69,10 +69,10 @@ bool read_entry(FILE *input, Entry *entry)
   entry->length = 0;
   entry->cut = false;
   std::size_t kept = 0;
-  int c = getc(input);
+  int c = console_getc(input);
   if (c == EOF)
     return false;
-  for (; c != EOF && c != '\n'; c = getc(input)) {
+  for (; c != EOF && c != '\n'; c = console_getc(input)) {
     if (kept == 0 && !entry->cut && is_blank(c))
       continue;
     if (kept < ENTRY_CAPACITY)
@@ -85,7 +85,18 @@ bool read_entry(FILE *input, Entry *entry)
   return true;
 }
 
-// 1 to ENTRY_COUNT for a known number or name, else 0.
+bool same_name(const char *name, const Entry &entry)
+{
+  if (strlen(name) != entry.length)
+    return false;
+  for (std::size_t i = 0; i < entry.length; i++) {
+    if (tolower(static_cast<unsigned char>(entry.text[i])) != name[i])
+      return false;
+  }
+  return true;
+}
+
+// 1 to ENTRY_COUNT for a known number or name (in any case), else 0.
 int entry_number(const Entry &entry)
 {
   if (entry.cut || entry.length == 0)
@@ -97,7 +108,7 @@ int entry_number(const Entry &entry)
     return number >= 1 && number <= ENTRY_COUNT ? number : 0;
   }
   for (std::size_t i = 0; i < ENTRY_NAMES.size(); i++) {
-    if (strlen(ENTRY_NAMES[i]) == entry.length && memcmp(ENTRY_NAMES[i], text, entry.length) == 0)
+    if (same_name(ENTRY_NAMES[i], entry))
       return static_cast<int>(i) + 1;
   }
   return 0;
@@ -106,7 +117,7 @@ int entry_number(const Entry &entry)
 // Bytes a terminal would not show plainly are named as '?'.
 void report_unknown(const Entry &entry)
 {
-  constexpr char HEAD[] = "Unknown entry: ";
+  constexpr char HEAD[] = "unknown entry: ";
   std::array<char, sizeof HEAD + ENTRY_CAPACITY + 4> line{};
   std::size_t at = 0;
   for (char c : HEAD) {
@@ -122,7 +133,7 @@ void report_unknown(const Entry &entry)
       line[at++] = '.';
   }
   line[at] = '\0';
-  console_say(line.data());
+  console_complain(line.data());
 }
 
 void start_watcher_entry()
@@ -135,7 +146,18 @@ void start_watcher_entry()
     console_say("Button watcher is already running!");
     break;
   default:
-    console_report_failure(errno);
+    if (errno == EBADF) {
+      std::array<char, 128> line{};
+      snprintf(line.data(), line.size(), "%s: the port is not open; the button watcher is not started",
+               console_port_name());
+      console_complain(line.data());
+    } else {
+      std::array<char, 160> line{};
+      std::array<char, 128> reason{};
+      snprintf(line.data(), line.size(), "cannot start the button watcher: %s",
+               strerror_r(errno, reason.data(), reason.size()));
+      console_complain(line.data());
+    }
     break;
   }
 }
@@ -197,10 +219,12 @@ void serve_entry(int number)
 int console_run(FILE *input)
 {
   console_input = input;
+  console_clear_failures();
+  console_prepare_input(input);
   show_menu();
   Entry entry;
-  while (read_entry(input, &entry)) {
-    if (entry.length == 0 && !entry.cut) {
+  while (!console_stop_requested() && read_entry(input, &entry)) {
+    if ((entry.length == 0 && !entry.cut) || same_name("help", entry)) {
       show_menu();
       continue;
     }
@@ -218,8 +242,9 @@ int console_run(FILE *input)
   (void)watcher_stop();
   console_end_prompt_line();
   console_input = nullptr;
-  if (!failed)
-    return 0;
-  errno = read_errno;
-  return -1;
+  if (failed) {
+    errno = read_errno;
+    return -1;
+  }
+  return console_any_failure() ? 1 : 0;
 }

@@ -1,6 +1,8 @@
 // The eleven console operations: each announces itself, then drives the module.
 #include <array>
+#include <cctype>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <unistd.h>
 
@@ -10,23 +12,86 @@
 
 namespace {
 
-// A terminal echoes the user's Enter, which ends the prompt's line; a pipe
-// does not, so the prompt's line is ended by the next output.
-bool read_number(FILE *input, int *value)
+enum class Number { READ, BAD, NONE };
+
+bool is_blank(int c)
 {
-  // A decimal as "%d" takes it; input that does not convert shows in the count.
-  const bool read = fscanf(input, "%d", value) == 1; // NOLINT(cert-err34-c)
-  if (!feof(input) && isatty(fileno(input)) == 1)
-    console_answer_line_ended();
-  return read;
+  return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
+}
+
+int skip_blanks(FILE *input)
+{
+  int c = console_getc(input);
+  while (is_blank(c))
+    c = console_getc(input);
+  return c;
+}
+
+// One whole decimal token of the current line: an optional sign, then
+// digits, within int's range, with blanks around it. Anything else (a
+// letter, a point, an exponent, a hexadecimal prefix, an overflow) makes the
+// whole token bad. NONE when only blanks are left on the line. *line_ended
+// tells whether the byte that ended the token also ended the line.
+Number read_number(FILE *input, int *value, bool *line_ended)
+{
+  int c = skip_blanks(input);
+  *line_ended = c == '\n' || c == EOF;
+  if (*line_ended)
+    return Number::NONE;
+  const bool negative = c == '-';
+  if (c == '-' || c == '+')
+    c = console_getc(input);
+  // The magnitude of INT_MIN is one more than INT_MAX's.
+  const long long limit = negative ? -static_cast<long long>(INT_MIN) : INT_MAX;
+  long long magnitude = 0;
+  bool good = isdigit(c) != 0;
+  for (; c != EOF && c != '\n' && !is_blank(c); c = console_getc(input)) {
+    if (good && isdigit(c) != 0 && magnitude * 10 + (c - '0') <= limit)
+      magnitude = magnitude * 10 + (c - '0');
+    else
+      good = false;
+  }
+  *line_ended = c == '\n' || c == EOF;
+  if (!good)
+    return Number::BAD;
+  *value = static_cast<int>(negative ? -magnitude : magnitude);
+  return Number::READ;
 }
 
 void drop_rest_of_line(FILE *input)
 {
   int c = 0;
   do
-    c = getc(input);
+    c = console_getc(input);
   while (c != '\n' && c != EOF);
+}
+
+// Row and column may share a line or stand on two. Returns false when either
+// is missing or bad; the rest of the last line read is dropped either way.
+bool read_row_and_column(FILE *input, int *row, int *column)
+{
+  bool line_ended = false;
+  console_prompt("Please input row:[0,1]");
+  bool read = read_number(input, row, &line_ended) == Number::READ;
+  // A terminal echoes the Enter typed after a prompt, which ends the
+  // prompt's line; a pipe does not, so there the next output ends it.
+  bool typed_after_prompt = true;
+  if (read) {
+    console_prompt("Please input column:[0-15]");
+    typed_after_prompt = line_ended;
+    Number column_read = read_number(input, column, &line_ended);
+    if (column_read == Number::NONE && !typed_after_prompt) {
+      // Only blanks followed the row: the column is on the next line.
+      typed_after_prompt = true;
+      column_read = read_number(input, column, &line_ended);
+    }
+    read = column_read == Number::READ;
+  }
+  if (!line_ended)
+    drop_rest_of_line(input);
+  if (typed_after_prompt && !feof(input) && isatty(fileno(input)) == 1)
+    console_answer_line_ended();
+  return read;
 }
 
 } // namespace
@@ -51,24 +116,24 @@ void input_position()
   FILE *input = console_input ? console_input : stdin;
   int row = 0;
   int column = 0;
-  console_prompt("Please input row:[0,1]");
-  bool read = read_number(input, &row);
-  if (read) {
-    console_prompt("Please input column:[0-15]");
-    read = read_number(input, &column);
-  }
-  drop_rest_of_line(input);
+  const bool read = read_row_and_column(input, &row, &column);
+  // A stop that came while the console waited for the numbers sends nothing.
+  if (console_stop_requested())
+    return;
   if (!read) {
     console_say("Input data incorrect!!");
+    console_note_failure();
     return;
   }
   console_end_prompt_line();
   if (lcm_set_pos(row, column) == 0)
     return;
-  if (errno == EINVAL)
+  if (errno == EINVAL) {
     console_say("Input data incorrect!!");
-  else
+    console_note_failure();
+  } else {
     console_report_failure(errno);
+  }
 }
 
 void display_on()

@@ -3,6 +3,8 @@
 #include <array>
 #include <cerrno>
 #include <cstddef>
+#include <cstdio>
+#include <cstring>
 #include <pthread.h>
 #include <unistd.h>
 
@@ -69,20 +71,53 @@ void report_key(int key)
   }
 }
 
+// Said once when the queries start failing, not on every poll.
+void report_lost(int error)
+{
+  std::array<char, 128> reason{};
+  std::array<char, 256> line{};
+  if (error == ETIMEDOUT)
+    snprintf(line.data(), line.size(), "%s: the display module does not answer button queries",
+             console_port_name());
+  else if (error == EBADF)
+    snprintf(line.data(), line.size(), "%s: the port is not open, the buttons cannot be queried",
+             console_port_name());
+  else
+    snprintf(line.data(), line.size(), "%s: button queries fail: %s", console_port_name(),
+             strerror_r(error, reason.data(), reason.size()));
+  console_complain(line.data());
+}
+
+void report_found()
+{
+  std::array<char, 128> line{};
+  snprintf(line.data(), line.size(), "%s: the display module answers button queries again",
+           console_port_name());
+  console_remark(line.data());
+}
+
 } // namespace
 
 // A query without a reply (-1) names no button, nor does any reply outside
 // the four key codes.
 void *button_watcher(void * /*unused*/)
 {
+  bool answering = true;
   while (watcher_run.load() != 0) {
     usleep(WATCH_PAUSE_US);
     const int key = lcm_get_key();
     if (key < 0) {
-      if (errno != ETIMEDOUT)
+      const int error = errno;
+      if (answering)
+        report_lost(error);
+      answering = false;
+      if (error != ETIMEDOUT)
         usleep(DEAD_PORT_PAUSE_US);
       continue;
     }
+    if (!answering)
+      report_found();
+    answering = true;
     report_key(key & 0xFF);
   }
   pthread_exit(nullptr);
@@ -101,11 +136,15 @@ int watcher_start()
     watcher_exists = false;
     // The driver must have started before two threads use it. Asking where
     // the cursor is starts it and leaves the display and the buttons alone.
+    // Without an open port there is nothing to watch.
     int row = 0;
     int column = 0;
-    (void)lcm_get_pos(&row, &column);
-    watcher_run.store(1);
-    const int error = pthread_create(&watcher_thread, nullptr, button_watcher, nullptr);
+    const bool port_open = lcm_get_pos(&row, &column) == 0 || errno != EBADF;
+    int error = EBADF;
+    if (port_open) {
+      watcher_run.store(1);
+      error = pthread_create(&watcher_thread, nullptr, button_watcher, nullptr);
+    }
     if (error == 0) {
       watcher_exists = true;
     } else {

@@ -30,6 +30,7 @@ bool opened;
 int write_error;
 int opens;
 int reads;
+int write_calls;
 
 void note_code(unsigned char byte)
 {
@@ -48,6 +49,7 @@ void fake_reset()
   responder = nullptr;
   write_error = 0;
   reads = 0;
+  write_calls = 0;
   after_prefix = false;
 }
 
@@ -102,6 +104,12 @@ int fake_read_count()
   return reads;
 }
 
+int fake_write_count()
+{
+  std::lock_guard<std::mutex> guard(lock);
+  return write_calls;
+}
+
 int port_open(std::uint16_t port_number)
 {
   std::lock_guard<std::mutex> guard(lock);
@@ -121,6 +129,7 @@ int port_open(std::uint16_t port_number)
 int port_write(const unsigned char *data, int length)
 {
   std::lock_guard<std::mutex> guard(lock);
+  write_calls++;
   if (!opened || write_error != 0) {
     errno = opened ? write_error : EBADF;
     return -1;

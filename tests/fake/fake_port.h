@@ -10,6 +10,7 @@
 //   fake_fail_writes(error)      make writes fail with errno error (0: succeed)
 //   fake_open_count()            how many times port_open ran
 //   fake_read_count()            how many times port_read ran
+//   fake_write_count()           how many times port_write ran, refused calls included
 #ifndef LCM_TESTS_FAKE_PORT_H
 #define LCM_TESTS_FAKE_PORT_H
 
@@ -33,5 +34,6 @@ void fake_fail_open(bool on);
 void fake_fail_writes(int error);
 int fake_open_count();
 int fake_read_count();
+int fake_write_count();
 
 #endif
