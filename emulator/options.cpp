@@ -83,8 +83,9 @@ int apply_value(const std::string &name, const std::string &value, Options *opti
 
 int apply_flag(const std::string &name, Options *options, std::string *error)
 {
-  const std::array<std::pair<const char *, bool *>, 8> flags = {{
+  const std::array<std::pair<const char *, bool *>, 9> flags = {{
       {"--help", &options->help},
+      {"--version", &options->version},
       {"--trace", &options->trace},
       {"--silent", &options->silent},
       {"--garbage", &options->garbage},
@@ -175,7 +176,7 @@ int emu_parse_options(int argc, const char *const *argv, Options *options, std::
   }
   for (; index < argc; index++)
     parsed.command.emplace_back(argv[index]);
-  if (parsed.command.empty() && !parsed.help) {
+  if (parsed.command.empty() && !parsed.help && !parsed.version) {
     *error = "no command given";
     return -1;
   }

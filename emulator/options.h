@@ -19,6 +19,7 @@ struct Press {
 
 struct Options {
   bool help = false;
+  bool version = false;
   bool trace = false;
   bool silent = false;
   bool garbage = false;

@@ -78,6 +78,9 @@ TEST(EmulatorOptions, RefusesWhatItCannotUse)
     EXPECT_FALSE(parsed.error.empty());
   }
   EXPECT_EQ(parse({"--help"}).result, 0);
+  const Parsed version = parse({"--version"});
+  EXPECT_EQ(version.result, 0);
+  EXPECT_TRUE(version.options.version);
 }
 
 TEST(EmulatorPresses, HoldFromTheirStartForTheirDuration)
