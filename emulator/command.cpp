@@ -1,0 +1,123 @@
+// Starting the command: a pseudo-terminal for its /dev/ttyS1, a fork into a
+// private /dev, and the report of a failure before exec.
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "private_dev.h"
+#include "session.h"
+
+namespace {
+
+// The child reports a failure before exec as its exit status followed by a message.
+[[noreturn]] void fail_in_child(int report, int status, const char *what, int error)
+{
+  std::array<char, 512> text{};
+  const int length =
+      snprintf(text.data(), text.size(), "%c%s: %s", status, what, emu_error_text(error).c_str());
+  if (length > 0)
+    (void)!write(report, text.data(), std::min(static_cast<size_t>(length), text.size() - 1));
+  _exit(status);
+}
+
+[[noreturn]] void run_child(Run *run, const PrivateSpace &space, int report, int command_input_read)
+{
+  emu_default_signals();
+  if (command_input_read >= 0 && dup2(command_input_read, STDIN_FILENO) < 0)
+    fail_in_child(report, EXIT_EMULATOR_FAILURE, "connecting the command's input", errno);
+  const char *failure = "";
+  if (emu_private_dev(space, run->line.slave_path.c_str(), !run->options.no_device, &failure) < 0) {
+    const int error = errno;
+    std::array<char, 256> what{};
+    snprintf(what.data(), what.size(), "cannot give the command a private /dev/ttyS1: %s", failure);
+    fail_in_child(report, EXIT_EMULATOR_FAILURE, what.data(), error);
+  }
+  std::vector<char *> arguments;
+  for (std::string &argument : run->options.command)
+    arguments.push_back(argument.data());
+  arguments.push_back(nullptr);
+  execvp(arguments[0], arguments.data());
+  const int error = errno;
+  fail_in_child(report, error == ENOENT ? EXIT_NOT_FOUND : EXIT_NOT_EXECUTABLE,
+                run->options.command[0].c_str(), error);
+}
+
+// Waits for the child's exec: an empty report means the command runs.
+int read_report(Run *run, int report)
+{
+  std::array<char, 512> message{};
+  ssize_t length = 0;
+  for (;;) {
+    length = read(report, message.data(), message.size() - 1);
+    if (length >= 0 || errno != EINTR)
+      break;
+  }
+  close(report);
+  if (length <= 0)
+    return 0;
+  int status = 0;
+  waitpid(run->child, &status, 0);
+  run->child_done = true;
+  message[static_cast<size_t>(length)] = '\0';
+  fprintf(stderr, "lcm-emu: %s\n", message.data() + 1);
+  return static_cast<unsigned char>(message[0]);
+}
+
+} // namespace
+
+int emu_open_line(Line *line)
+{
+  line->master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+  if (line->master < 0)
+    return -1;
+  std::array<char, 128> name{};
+  if (grantpt(line->master) < 0 || unlockpt(line->master) < 0 ||
+      ptsname_r(line->master, name.data(), name.size()) != 0)
+    return -1;
+  line->slave_path = name.data();
+  line->slave = open(name.data(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+  if (line->slave < 0)
+    return -1;
+  const int flags = fcntl(line->master, F_GETFL);
+  return fcntl(line->master, F_SETFL, flags | O_NONBLOCK);
+}
+
+// Returns 0 once the command runs, or the exit status to end with.
+int emu_start_command(Run *run)
+{
+  int report[2];
+  if (pipe2(report, O_CLOEXEC) < 0)
+    return EXIT_EMULATOR_FAILURE;
+  int command_input[2] = {-1, -1};
+  if (run->options.live && pipe2(command_input, O_CLOEXEC) < 0)
+    return EXIT_EMULATOR_FAILURE;
+  fflush(nullptr);
+  PrivateSpace space;
+  run->child = emu_fork_private(&space);
+  if (run->child < 0) {
+    if (space.in_user_namespace)
+      fprintf(stderr,
+              "lcm-emu: cannot give the command a private /dev/ttyS1: "
+              "neither a mount namespace nor a user namespace is allowed here (clone: %s)\n",
+              emu_error_text(errno).c_str());
+    else
+      fprintf(stderr, "lcm-emu: fork: %s\n", emu_error_text(errno).c_str());
+    return EXIT_EMULATOR_FAILURE;
+  }
+  if (run->child == 0) {
+    close(report[0]);
+    run_child(run, space, report[1], command_input[0]);
+  }
+  close(report[1]);
+  if (command_input[0] >= 0) {
+    close(command_input[0]);
+    run->command_input = command_input[1];
+    fcntl(run->command_input, F_SETFL, O_NONBLOCK);
+  }
+  return read_report(run, report[0]);
+}

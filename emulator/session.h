@@ -1,0 +1,97 @@
+// One emulator run, shared by the parts of lcm-emu; internal to the emulator.
+//
+//   emu_open_line(&line)             a pseudo-terminal pair for the command's /dev/ttyS1
+//   emu_install_signal_handlers()    route SIGCHLD, SIGINT, SIGTERM, SIGHUP into the event loop
+//   emu_default_signals()            in the child: the signals' default actions back
+//   emu_start_command(&run)          start the command in its private /dev; 0, or the status to end with
+//   emu_serve(&run)                  carry bytes and replies until the command ends
+//   emu_drain_line(&run)             take the bytes left in the line after the command ended
+//   emu_draw(&run)                   draw the module's screen on standard output
+//   emu_trace(run, text)             one --trace line on standard error, with --trace
+//   emu_own_terminal(&run)           --live: take the terminal's typed bytes one at a time
+//   emu_restore_terminal(&run)       --live: give the terminal back as it was
+//   emu_read_typed(&run)             --live: turn typed bytes into presses and input lines
+//   emu_end_command_input(&run)      --live: close the command's standard input
+//   emu_error_text(error)            strerror as a string, safe for threads
+#ifndef LCM_EMULATOR_SESSION_H
+#define LCM_EMULATOR_SESSION_H
+
+#include <chrono>
+#include <cstdio>
+#include <deque>
+#include <string>
+#include <sys/types.h>
+#include <termios.h>
+#include <vector>
+
+#include "live_input.h"
+#include "module.h"
+#include "options.h"
+
+using Clock = std::chrono::steady_clock;
+using Microseconds = std::chrono::microseconds;
+
+constexpr int EXIT_EMULATOR_FAILURE = 125;
+constexpr int EXIT_NOT_EXECUTABLE = 126;
+constexpr int EXIT_NOT_FOUND = 127;
+
+struct PendingReply {
+  // cppcheck-suppress unusedStructMember
+  unsigned char byte;
+  Clock::time_point due;
+};
+
+struct LiveHold {
+  unsigned buttons;
+  Clock::time_point until;
+};
+
+struct Line {
+  int master = -1;
+  int slave = -1; // kept open so the master does not report a hang-up forever
+  std::string slave_path;
+};
+
+struct Run {
+  Options options;
+  ModuleState module = module_power_on();
+  Line line;
+  pid_t child = -1;
+  bool child_done = false;
+  int child_status = 0;
+  int forwarded_signals = 0;
+  bool started = false;
+  Clock::time_point first_byte{};
+  Clock::time_point next_take{};
+  long long taken = 0;
+  bool hung_up = false;
+  std::deque<PendingReply> replies;
+  FILE *wire = nullptr;
+  // --live
+  int command_input = -1;
+  bool terminal_saved = false;
+  termios saved_terminal{};
+  LiveInput typed;
+  std::vector<LiveHold> live_holds;
+  bool dirty = false;
+  Clock::time_point last_change{};
+  Clock::time_point last_draw{};
+};
+
+[[nodiscard]] int emu_open_line(Line *line);
+[[nodiscard]] int emu_install_signal_handlers();
+void emu_default_signals();
+[[nodiscard]] int emu_start_command(Run *run);
+void emu_serve(Run *run);
+void emu_drain_line(Run *run);
+void emu_draw(Run *run);
+void emu_trace(const Run &run, const std::string &text);
+
+void emu_own_terminal(Run *run);
+void emu_restore_terminal(Run *run);
+void emu_read_typed(Run *run);
+void emu_end_command_input(Run *run);
+
+[[nodiscard]] std::string emu_error_text(int error);
+
+#endif
