@@ -71,6 +71,11 @@ TEST(EmulatorOptions, RefusesWhatItCannotUse)
       {"--press", "up@10+", "--", "x"},
       {"--press", "up@10+-3", "--", "x"},
       {"--press", "up@99999999999999999999", "--", "x"},
+      {"--silent-between", "500", "--", "x"},
+      {"--silent-between", "500-500", "--", "x"},
+      {"--silent-between", "900-500", "--", "x"},
+      {"--silent-between", "-500", "--", "x"},
+      {"--silent-between", "5-x", "--", "x"},
   };
   for (const auto &arguments : refused) {
     const Parsed parsed = parse(arguments);
@@ -81,6 +86,17 @@ TEST(EmulatorOptions, RefusesWhatItCannotUse)
   const Parsed version = parse({"--version"});
   EXPECT_EQ(version.result, 0);
   EXPECT_TRUE(version.options.version);
+}
+
+TEST(EmulatorOptions, SilentBetweenHoldsRepliesBackFromItsStartToItsEnd)
+{
+  const Parsed parsed = parse({"--silent-between", "500-2500", "--", "x"});
+  ASSERT_EQ(parsed.result, 0) << parsed.error;
+  EXPECT_FALSE(emu_silenced(parsed.options, 499999));
+  EXPECT_TRUE(emu_silenced(parsed.options, 500000));
+  EXPECT_TRUE(emu_silenced(parsed.options, 2499999));
+  EXPECT_FALSE(emu_silenced(parsed.options, 2500000));
+  EXPECT_FALSE(emu_silenced(parse({"x"}).options, 1000000)) << "never without the option";
 }
 
 TEST(EmulatorPresses, HoldFromTheirStartForTheirDuration)
