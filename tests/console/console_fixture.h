@@ -58,7 +58,7 @@ inline SessionResult console_session_result(std::string input)
 }
 
 // What a session in which everything worked printed after its opening menu.
-inline std::string console_session(std::string input)
+inline std::string console_session(const std::string &input)
 {
   const SessionResult result = console_session_result(input);
   EXPECT_EQ(result.status, 0) << input;
