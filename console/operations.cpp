@@ -66,6 +66,14 @@ void drop_rest_of_line(FILE *input)
   while (c != '\n' && c != EOF);
 }
 
+// A terminal echoes the Enter typed after a prompt, which ends the prompt's
+// line; a pipe does not, so there the next output ends it.
+void answer_typed(FILE *input)
+{
+  if (!feof(input) && isatty(fileno(input)) == 1)
+    console_answer_line_ended();
+}
+
 // Row and column may share a line or stand on two. Returns false when either
 // is missing or bad; the rest of the last line read is dropped either way.
 bool read_row_and_column(FILE *input, int *row, int *column)
@@ -73,24 +81,23 @@ bool read_row_and_column(FILE *input, int *row, int *column)
   bool line_ended = false;
   console_prompt("Please input row:[0,1]");
   bool read = read_number(input, row, &line_ended) == Number::READ;
-  // A terminal echoes the Enter typed after a prompt, which ends the
-  // prompt's line; a pipe does not, so there the next output ends it.
-  bool typed_after_prompt = true;
+  answer_typed(input);
   if (read) {
     console_prompt("Please input column:[0-15]");
-    typed_after_prompt = line_ended;
+    // A column on the row's line was typed before this prompt showed.
+    const bool on_row_line = !line_ended;
     Number column_read = read_number(input, column, &line_ended);
-    if (column_read == Number::NONE && !typed_after_prompt) {
+    if (column_read == Number::NONE && on_row_line) {
       // Only blanks followed the row: the column is on the next line.
-      typed_after_prompt = true;
       column_read = read_number(input, column, &line_ended);
+      answer_typed(input);
+    } else if (!on_row_line) {
+      answer_typed(input);
     }
     read = column_read == Number::READ;
   }
   if (!line_ended)
     drop_rest_of_line(input);
-  if (typed_after_prompt && !feof(input) && isatty(fileno(input)) == 1)
-    console_answer_line_ended();
   return read;
 }
 
