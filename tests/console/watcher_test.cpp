@@ -14,14 +14,14 @@ namespace {
 using Watcher = ConsoleTest;
 using namespace std::chrono_literals;
 
-// The reply to the next button query; every later one goes unanswered.
-std::atomic<int> next_key_reply{-1};
+// The reply to the next button query; every later one names no button.
+std::atomic<int> next_key_reply{0x0F};
 
 int cursor_at_row_1(unsigned char code)
 {
   if (code == 0x0A)
     return 0x40;
-  return code == 0x0B ? next_key_reply.exchange(-1) : -1;
+  return code == 0x0B ? next_key_reply.exchange(0x0F) : -1;
 }
 
 // Up held down for good, the cursor at row 1, column 5.
@@ -30,7 +30,7 @@ int up_held(unsigned char code)
   return code == 0x0A ? 0x45 : 0x0E;
 }
 
-// Past the expected head, only unanswered button queries.
+// Past the expected head, only button queries.
 void expect_head_then_key_queries(const Bytes &sent, const Bytes &head)
 {
   ASSERT_GE(sent.size(), head.size());
