@@ -35,12 +35,14 @@ struct Session {
   std::string err;
 };
 
-void launch(Session *session, const std::vector<std::string> &emulator_options)
+void launch(Session *session, const std::vector<std::string> &emulator_options,
+            const std::vector<std::string> &console_arguments = {})
 {
   signal(SIGPIPE, SIG_IGN);
   std::vector<std::string> words = {LCM_EMU_PATH};
   words.insert(words.end(), emulator_options.begin(), emulator_options.end());
   words.insert(words.end(), {"--", LCM_CONSOLE_PATH});
+  words.insert(words.end(), console_arguments.begin(), console_arguments.end());
   std::vector<char *> argv;
   for (std::string &word : words)
     argv.push_back(word.data());
@@ -339,6 +341,28 @@ TEST(ConsoleE2e, SignalsWhileWaitingForInputEndTheConsoleAtOnce)
     EXPECT_EQ(session.err, "");
     close(session.input);
   }
+}
+
+TEST(ConsoleE2e, HelpAndVersionAnswerOnStandardOutputAndOtherArgumentsAreRefused)
+{
+  const std::string version = std::string(LCM_VERSION) + "\n";
+  Session help;
+  launch(&help, {}, {"--help"});
+  EXPECT_EQ(finish(&help), 0);
+  EXPECT_EQ(help.out.rfind("usage: ", 0), 0U) << help.out;
+  EXPECT_EQ(help.err, "");
+  Session console_version;
+  launch(&console_version, {}, {"--version"});
+  EXPECT_EQ(finish(&console_version), 0);
+  EXPECT_EQ(console_version.out.rfind("lcm-console " + version, 0), 0U) << console_version.out;
+  Session emulator_version;
+  launch(&emulator_version, {"--version"});
+  EXPECT_EQ(finish(&emulator_version), 0);
+  EXPECT_EQ(emulator_version.out, "lcm-emu " + version);
+  Session wrong;
+  launch(&wrong, {}, {"--verbose"});
+  EXPECT_EQ(finish(&wrong), 2);
+  EXPECT_EQ(wrong.err.rfind("usage: ", 0), 0U) << wrong.err;
 }
 
 } // namespace
