@@ -48,6 +48,8 @@ const char *const USAGE =
     "                      repeatable. Button replies: 0E up, 07 down, 0D right,\n"
     "                      0B left, 0F none; several held clear several bits\n"
     "  --silent            never answer a query\n"
+    "  --silent-between MS-MS  answer no query that arrives from the first to\n"
+    "                      the second time, in ms after the first byte received\n"
     "  --reply-delay MS    answer each query MS milliseconds late\n"
     "  --garbage           answer every query with A5, a byte outside the protocol\n"
     "  --hangup-after N    close the line after N bytes (the command then sees a\n"
@@ -63,6 +65,7 @@ const char *const USAGE =
     "                      buttons for 300 ms; other typed lines go to the command's\n"
     "                      standard input (Ctrl-D ends it)\n"
     "  --help              show this text\n"
+    "  --version           show the emulator's version\n"
     "\n"
     "An option's value is the next argument or follows '='; '--' is never a value.\n"
     "The command is killed when lcm-emu dies.\n"
@@ -178,6 +181,10 @@ int main(int argc, char **argv)
   }
   if (run.options.help) {
     fputs(USAGE, stdout);
+    return 0;
+  }
+  if (run.options.version) {
+    printf("lcm-emu %s\n", LCM_VERSION);
     return 0;
   }
   return run_emulator(&run);
