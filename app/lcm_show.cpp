@@ -63,8 +63,22 @@ const char *describe_drain(int error)
 
 int main(int argc, char **argv)
 {
+  const char *program = argc > 0 && argv[0] ? argv[0] : "lcm-show";
+  // Alone, these two are requests; with a second argument they are text.
+  if (argc == 2 && strcmp(argv[1], "--help") == 0) {
+    printf("usage: %s Line1 Line2\n"
+           "Shows Line1 on row 0 and Line2 on row 1 of the display module on /dev/ttyS1,\n"
+           "each cut to 16 bytes. Exit status: 0 when shown, 1 when the port or the module\n"
+           "failed, 2 for a wrong number of arguments.\n",
+           program);
+    return 0;
+  }
+  if (argc == 2 && strcmp(argv[1], "--version") == 0) {
+    printf("lcm-show %s\n", LCM_VERSION);
+    return 0;
+  }
   if (argc != 3) {
-    printf("usage: %s Line1 Line2\n", argc > 0 && argv[0] ? argv[0] : "lcm-show");
+    printf("usage: %s Line1 Line2\n", program);
     return EXIT_USAGE;
   }
   const Line first = make_line(argv[1]);

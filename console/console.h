@@ -14,13 +14,18 @@
 //   button_watcher(arg)    thread body: while watcher_run is set, name each press and echo it on row 1
 //   watcher_run            the watcher's run flag; the thread ends once it reads 0
 //   watcher_start()        start the driver, then the watcher thread; 0, 1 if running, -1 with errno
+//                          (EBADF when the port is not open: no thread is started)
 //   watcher_stop()         clear watcher_run, wait for the thread to end; 0, or 1 if not running
-//   console_run(input)     serve menu entries read from input, one a line, until quit or end of input
+//   console_run(input)     serve menu entries read from input, one a line, until quit, the end of
+//                          input or a caught signal; 0 when every entry worked, 1 when any failed
+//   console_catch_signals() have SIGINT, SIGTERM and SIGHUP stop the console cleanly; 0 or -1 with errno
+//   console_stop_signal()  the caught signal that stopped the console, or 0
 //
 // Each operation announces itself on standard output before it drives the
-// module, and adds a line of its own when the driver reports a failure. Every
-// line goes out in one piece, so the watcher's lines never split the
-// foreground's.
+// module. A failure of the driver, an unknown entry and the watcher losing or
+// finding the module again are told on standard error, one line each starting
+// "lcm-console: ". Every line goes out in one piece, so the watcher's lines
+// never split the foreground's.
 #ifndef LCM_CONSOLE_CONSOLE_H
 #define LCM_CONSOLE_CONSOLE_H
 
@@ -45,8 +50,19 @@ void *button_watcher(void *unused);
 [[nodiscard]] int watcher_start();
 int watcher_stop();
 
-// 0 after quit or at the end of input (the watcher is stopped either way);
-// -1 with errno when reading the input fails.
+// A failed entry is one that printed a failure line, a refused position
+// ("Input data incorrect!!") or an unknown entry. -1 with errno when reading
+// the input fails. The watcher is stopped on every way out.
 [[nodiscard]] int console_run(FILE *input);
+
+// To be called before any other thread starts: the three signals are blocked
+// in the caller and in every thread started after, and a thread of its own
+// waits for them. A caught signal stops the watcher after the press in hand
+// and ends console_run after the entry in hand; a wait for input ends at
+// once. With signals caught, an input stream with a file descriptor is read
+// unbuffered (console_run must be its first reader), so that nothing is read
+// ahead of the entry in hand.
+[[nodiscard]] int console_catch_signals();
+[[nodiscard]] int console_stop_signal();
 
 #endif

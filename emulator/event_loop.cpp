@@ -101,6 +101,12 @@ void queue_reply(Run *run, const ModuleEvent &event, int reply, Clock::time_poin
     emu_trace_at(*run, now, text + "no reply (silent)");
     return;
   }
+  if (emu_silenced(run->options, elapsed_us(*run, now))) {
+    emu_trace_at(*run, now,
+                 text + "no reply (silent between " + std::to_string(run->options.silent_from_ms) + " and " +
+                     std::to_string(run->options.silent_until_ms) + " ms)");
+    return;
+  }
   auto byte = static_cast<unsigned char>(reply);
   if (run->options.garbage) {
     byte = GARBAGE_REPLY;

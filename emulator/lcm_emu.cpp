@@ -48,16 +48,27 @@ const char *const USAGE =
     "                      repeatable. Button replies: 0E up, 07 down, 0D right,\n"
     "                      0B left, 0F none; several held clear several bits\n"
     "  --silent            never answer a query\n"
+    "  --silent-between MS-MS  answer no query that arrives from the first to\n"
+    "                      the second time, in ms after the first byte received\n"
     "  --reply-delay MS    answer each query MS milliseconds late\n"
     "  --garbage           answer every query with A5, a byte outside the protocol\n"
     "  --hangup-after N    close the line after N bytes (the command then sees a\n"
     "                      hang-up: writes fail with EIO)\n"
+    "  --stall-after N     stop the command's output after N bytes (its writes\n"
+    "                      then fail with EAGAIN); replies still go out\n"
+    "  --late-reply N:MS   answer the Nth query (position and button queries,\n"
+    "                      from 1) MS milliseconds late; later replies are not\n"
+    "                      held back\n"
     "  --pace              take bytes at 9600 baud, about 1.04 ms a byte\n"
     "  --no-device         run the command without any /dev/ttyS1\n"
     "  --live              redraw the screen as it changes; arrow keys press the\n"
     "                      buttons for 300 ms; other typed lines go to the command's\n"
     "                      standard input (Ctrl-D ends it)\n"
     "  --help              show this text\n"
+    "  --version           show the emulator's version\n"
+    "\n"
+    "An option's value is the next argument or follows '='; '--' is never a value.\n"
+    "The command is killed when lcm-emu dies.\n"
     "\n"
     "Exit status: the command's status, 128+N when signal N ended it, 125 when\n"
     "the emulator itself failed (bad option, no pseudo-terminal, no private /dev),\n"
@@ -170,6 +181,10 @@ int main(int argc, char **argv)
   }
   if (run.options.help) {
     fputs(USAGE, stdout);
+    return 0;
+  }
+  if (run.options.version) {
+    printf("lcm-emu %s\n", LCM_VERSION);
     return 0;
   }
   return run_emulator(&run);

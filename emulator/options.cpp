@@ -45,8 +45,8 @@ int button_named(const std::string &name, unsigned *button)
 
 bool takes_value(const std::string &name)
 {
-  return name == "--press" || name == "--reply-delay" || name == "--hangup-after" ||
-         name == "--stall-after" || name == "--late-reply" || name == "--wire";
+  return name == "--press" || name == "--reply-delay" || name == "--hangup-after" || name == "--wire" ||
+         name == "--silent-between" || name == "--stall-after" || name == "--late-reply";
 }
 
 int apply_value(const std::string &name, const std::string &value, Options *options, std::string *error)
@@ -63,6 +63,17 @@ int apply_value(const std::string &name, const std::string &value, Options *opti
   if (name == "--reply-delay") {
     if (parse_count(value, LONGEST_MS, &options->reply_delay_ms) < 0) {
       *error = "--reply-delay wants a number of milliseconds: " + value;
+      return -1;
+    }
+    return 0;
+  }
+  if (name == "--silent-between") {
+    const size_t dash = value.find('-');
+    if (dash == std::string::npos ||
+        parse_count(value.substr(0, dash), LONGEST_MS, &options->silent_from_ms) < 0 ||
+        parse_count(value.substr(dash + 1), LONGEST_MS, &options->silent_until_ms) < 0 ||
+        options->silent_until_ms <= options->silent_from_ms) {
+      *error = "--silent-between wants MS-MS, the first below the second: " + value;
       return -1;
     }
     return 0;
@@ -98,8 +109,9 @@ int apply_value(const std::string &name, const std::string &value, Options *opti
 
 int apply_flag(const std::string &name, Options *options, std::string *error)
 {
-  const std::array<std::pair<const char *, bool *>, 8> flags = {{
+  const std::array<std::pair<const char *, bool *>, 9> flags = {{
       {"--help", &options->help},
+      {"--version", &options->version},
       {"--trace", &options->trace},
       {"--silent", &options->silent},
       {"--garbage", &options->garbage},
@@ -165,6 +177,13 @@ unsigned emu_buttons_held(const std::vector<Press> &presses, long long elapsed_u
   return held;
 }
 
+bool emu_silenced(const Options &options, long long elapsed_us)
+{
+  constexpr long long US_PER_MS = 1000;
+  return options.silent_from_ms >= 0 && elapsed_us >= options.silent_from_ms * US_PER_MS &&
+         elapsed_us < options.silent_until_ms * US_PER_MS;
+}
+
 int emu_parse_options(int argc, const char *const *argv, Options *options, std::string *error)
 {
   Options parsed;
@@ -208,7 +227,7 @@ int emu_parse_options(int argc, const char *const *argv, Options *options, std::
   }
   for (; index < argc; index++)
     parsed.command.emplace_back(argv[index]);
-  if (parsed.command.empty() && !parsed.help) {
+  if (parsed.command.empty() && !parsed.help && !parsed.version) {
     *error = "no command given";
     return -1;
   }

@@ -4,6 +4,7 @@
 //   emu_parse_press("up@200+50", &press)            0, or -1 for a malformed press
 //   emu_parse_late_reply("3:1500", &late)           0, or -1 for a malformed late reply
 //   emu_buttons_held(presses, elapsed_us)           the buttons held at that moment
+//   emu_silenced(options, elapsed_us)               whether --silent-between holds replies back then
 #ifndef LCM_EMULATOR_OPTIONS_H
 #define LCM_EMULATOR_OPTIONS_H
 
@@ -27,6 +28,7 @@ struct LateReply {
 
 struct Options {
   bool help = false;
+  bool version = false;
   bool trace = false;
   bool silent = false;
   bool garbage = false;
@@ -34,6 +36,8 @@ struct Options {
   bool live = false;
   bool no_device = false;
   long reply_delay_ms = 0;
+  long silent_from_ms = -1; // --silent-between: -1, never
+  long silent_until_ms = -1;
   long hangup_after = -1; // -1: never
   long stall_after = -1;  // -1: never
   LateReply late_reply;
@@ -46,5 +50,6 @@ struct Options {
 [[nodiscard]] int emu_parse_press(const std::string &text, Press *press);
 [[nodiscard]] int emu_parse_late_reply(const std::string &text, LateReply *late);
 [[nodiscard]] unsigned emu_buttons_held(const std::vector<Press> &presses, long long elapsed_us);
+[[nodiscard]] bool emu_silenced(const Options &options, long long elapsed_us);
 
 #endif

@@ -91,8 +91,12 @@ TEST(LcmShow, EmptyFirstLineStillQueriesAndWritesTheSecond)
 
 TEST(LcmShow, WrongArgumentCountPrintsUsageAndTouchesNoPort)
 {
-  const std::vector<std::vector<std::string>> cases = {
-      {"lcm-show"}, {"lcm-show", "one"}, {"./lcm-show", "a", "b", "c"}, {std::string(236, 'p')}};
+  const std::vector<std::vector<std::string>> cases = {{"lcm-show"},
+                                                       {"lcm-show", "one"},
+                                                       {"lcm-show", "-h"},
+                                                       {"lcm-show", "--help=1"},
+                                                       {"./lcm-show", "a", "b", "c"},
+                                                       {std::string(236, 'p')}};
   for (const auto &arguments : cases) {
     in_fresh_process([&] {
       const ShowRun run = run_show(arguments);
@@ -101,6 +105,28 @@ TEST(LcmShow, WrongArgumentCountPrintsUsageAndTouchesNoPort)
       EXPECT_EQ(fake_open_count(), 0);
     });
   }
+}
+
+TEST(LcmShow, HelpAndVersionAloneAnswerAndTouchNoPortButAsTwoLinesAreText)
+{
+  in_fresh_process([] {
+    const ShowRun help = run_show({"lcm-show", "--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_EQ(help.out.rfind("usage: lcm-show Line1 Line2\n", 0), 0U) << help.out;
+    const ShowRun version = run_show({"lcm-show", "--version"});
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out, std::string("lcm-show ") + LCM_VERSION + "\n");
+    EXPECT_EQ(help.err + version.err, "");
+    EXPECT_EQ(fake_open_count(), 0);
+  });
+  in_fresh_process([] {
+    fake_queue_replies({0x00, 0x00, 0x40});
+    const ShowRun run = run_show({"lcm-show", "--help", "x"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(fake_sent(), (HELLO_WORLD_HEAD + text_bytes("--help") + Bytes{0xFE, 0x09, 0x40, 0xFE, 0x0A} +
+                            text_bytes("x")));
+  });
 }
 
 TEST(LcmShow, NoArgumentVectorAtAll)

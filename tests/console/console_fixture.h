@@ -32,21 +32,38 @@ protected:
 
 inline const std::string MENU_END = "An empty line shows this menu again.\n";
 
-// What the session printed after its opening menu.
-inline std::string console_session(std::string input)
+struct SessionResult {
+  int status;
+  std::string out; // after the opening menu
+  std::string err;
+};
+
+inline SessionResult console_session_result(std::string input)
 {
   FILE *stream = input.empty() ? fopen("/dev/null", "r") : fmemopen(input.data(), input.size(), "r");
   EXPECT_NE(stream, nullptr);
   if (!stream)
-    return {};
+    return {-1, {}, {}};
   ::testing::internal::CaptureStdout();
-  const int result = console_run(stream);
+  ::testing::internal::CaptureStderr();
+  const int status = console_run(stream);
   std::string output = ::testing::internal::GetCapturedStdout();
+  std::string errors = ::testing::internal::GetCapturedStderr();
   fclose(stream);
-  EXPECT_EQ(result, 0);
   const size_t menu_end = output.find(MENU_END);
   EXPECT_NE(menu_end, std::string::npos) << output;
-  return menu_end == std::string::npos ? output : output.substr(menu_end + MENU_END.size());
+  if (menu_end != std::string::npos)
+    output = output.substr(menu_end + MENU_END.size());
+  return {status, output, errors};
+}
+
+// What a session in which everything worked printed after its opening menu.
+inline std::string console_session(const std::string &input)
+{
+  const SessionResult result = console_session_result(input);
+  EXPECT_EQ(result.status, 0) << input;
+  EXPECT_EQ(result.err, "") << input;
+  return result.out;
 }
 
 // Conditions are polled with a generous bound, for a busy machine.

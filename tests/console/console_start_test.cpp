@@ -1,5 +1,8 @@
 // Scenarios that need a driver that has not started yet. The parent process
 // of these tests never touches the driver; each scenario runs in a child.
+#include <cerrno>
+#include <chrono>
+#include <pthread.h>
 #include <string>
 #include <thread>
 #include <vector>
@@ -14,13 +17,21 @@ int unanswered(unsigned char /*code*/)
   return -1;
 }
 
-TEST(ConsoleWithoutPort, AnnouncementsStillPrintWhenThePortDidNotOpen)
+TEST(ConsoleWithoutPort, AnnouncementsStillPrintAndEveryFailureIsNamed)
 {
   in_fresh_process([] {
     fake_fail_open(true);
-    EXPECT_EQ(console_session("show_cursor\nshow_position\ninput_position\n1\n5\n"),
-              "Show cursor now!\nThe display port is not open!\nThe display port is not open!\n"
-              "Please input row:[0,1]\nPlease input column:[0-15]\nThe display port is not open!\n");
+    const SessionResult result =
+        console_session_result("show_cursor\nshow_position\ninput_position\n1\n5\nstart_watcher\n");
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.out, "Show cursor now!\nPlease input row:[0,1]\nPlease input column:[0-15]\n");
+    EXPECT_EQ(result.err,
+              "lcm-console: /dev/ttyS1: the port is not open\n"
+              "lcm-console: /dev/ttyS1: the port is not open\n"
+              "lcm-console: /dev/ttyS1: the port is not open\n"
+              "lcm-console: /dev/ttyS1: the port is not open; the button watcher is not started\n");
+    EXPECT_EQ(watcher_run, 0);
+    EXPECT_EQ(watcher_stop(), 1) << "no thread was started";
     EXPECT_TRUE(fake_sent().empty());
   });
 }
@@ -46,14 +57,32 @@ TEST(WatcherStart, StartsTheDriverBeforeTheThreadQueries)
   });
 }
 
-TEST(WatcherStart, ADeadPortNamesNoButtonAndStopsPromptly)
+// The thread body itself, on a port that never opened: every query fails at
+// once, so only the watcher's own pause keeps it from spinning.
+TEST(WatcherStart, OnAPortThatNeverOpenedTheThreadPollsAtAModestPaceAndSaysSoOnce)
 {
   in_fresh_process([] {
     fake_fail_open(true);
     ::testing::internal::CaptureStdout();
-    ASSERT_EQ(watcher_start(), 0);
-    EXPECT_EQ(watcher_stop(), 0);
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(watcher_start(), -1);
+    EXPECT_EQ(errno, EBADF);
+    const int calls_before = fake_discard_count();
+    const auto begin = std::chrono::steady_clock::now();
+    watcher_run = 1;
+    pthread_t thread{};
+    ASSERT_EQ(pthread_create(&thread, nullptr, button_watcher, nullptr), 0);
+    EXPECT_TRUE(wait_until([&] { return fake_discard_count() > calls_before + 5; }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    watcher_run = 0;
+    ASSERT_EQ(pthread_join(thread, nullptr), 0);
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+    const int queries = fake_discard_count() - calls_before;
+    // Answered queries come about 100 a second; spinning would be tens of thousands.
+    EXPECT_LT(queries / seconds, 1000.0) << queries << " queries in " << seconds << " s";
     EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+              "lcm-console: /dev/ttyS1: the port is not open, the buttons cannot be queried\n");
   });
 }
 

@@ -57,9 +57,11 @@ TEST_F(Console, ShowPositionReportsOnlyWhatTheModuleSaid)
   EXPECT_EQ(console_session("show_position\n"), "Cursor is located on row 1, column 3 now.\n");
 
   fake_reset();
-  EXPECT_EQ(console_session("show_position\ncursor_next\n"),
-            "The display module did not answer!\n"
-            "Cursor is moved to next column now!\nThe display module did not answer!\n");
+  const SessionResult silent = console_session_result("show_position\ncursor_next\n");
+  EXPECT_EQ(silent.status, 1);
+  EXPECT_EQ(silent.out, "Cursor is moved to next column now!\n");
+  EXPECT_EQ(silent.err, "lcm-console: /dev/ttyS1: the display module did not answer\n"
+                        "lcm-console: /dev/ttyS1: the display module did not answer\n");
   EXPECT_EQ(fake_sent(), (Bytes{0xFE, 0x0A, 0xFE, 0x0A})) << "no move without a position";
 }
 
@@ -73,8 +75,13 @@ TEST_F(Console, InputPositionSendsRowTimes64PlusColumn)
   const Case cases[] = {
       {"2\n1\n5\n", {0xFE, 0x09, 0x45}},
       {"input_position\n1 5\n", {0xFE, 0x09, 0x45}},
+      {"input_position\n -0 3 \n", {0xFE, 0x09, 0x03}},
+      {"input_position\n+1 2\r\n", {0xFE, 0x09, 0x42}},
+      {"input_position\n1 \t\n\t5", {0xFE, 0x09, 0x45}},
       {"input_position\n0\n20\n", {0xFE, 0x09, 0x14}},
       {"input_position\n0\n300\n", {0xFE, 0x09, 0x2C}},
+      {"input_position\n0 2147483647\n", {0xFE, 0x09, 0xFF}},
+      {"input_position\n1 -2147483648\n", {0xFE, 0x09, 0x40}},
       {"input_position\n1\n5 and the rest is dropped\n", {0xFE, 0x09, 0x45}},
   };
   for (const Case &c : cases) {
@@ -84,58 +91,101 @@ TEST_F(Console, InputPositionSendsRowTimes64PlusColumn)
   }
 }
 
-TEST_F(Console, InputPositionRefusesRowsAndUnreadableNumbers)
+// A number is a whole decimal token within int's range, or it is refused
+// with nothing sent; the session then counts as failed. The rest of the
+// offending line goes, and the next line is an entry again.
+TEST_F(Console, InputPositionRefusesRowsAndAnythingButWholeNumbers)
 {
   const std::string row_prompt = "Please input row:[0,1]\n";
   const std::string both_prompts = row_prompt + "Please input column:[0-15]\n";
   const std::string incorrect = "Input data incorrect!!\n";
+  const std::string row_refused = row_prompt + incorrect + "Show cursor now!\n";
+  const std::string column_refused = both_prompts + incorrect + "Show cursor now!\n";
   struct Case {
-    const char *input;
+    const char *answer;
     std::string output;
   };
   const Case cases[] = {
-      {"input_position\n2\n3\n", both_prompts + incorrect},
-      {"input_position\n-1\n3\n", both_prompts + incorrect},
-      {"input_position\nabc 5\nshow_cursor\n", row_prompt + incorrect + "Show cursor now!\n"},
-      {"input_position\n1\nx\nshow_cursor\n", both_prompts + incorrect + "Show cursor now!\n"},
-      {"input_position\n1\n", both_prompts + incorrect},
-      {"input_position\n", row_prompt + incorrect},
+      {"2\n3\n", column_refused},
+      {"-1 3\n", column_refused},
+      {"4294967301 5\n", row_refused},
+      {"0 4294967301\n", column_refused},
+      {"99999999999 5\n", row_refused},
+      {"2147483648 1\n", row_refused},
+      {"-2147483649 1\n", row_refused},
+      {"1e3 5\n", row_refused},
+      {"0x10 5\n", row_refused},
+      {"0 0x10\n", column_refused},
+      {"1 5x\n", column_refused},
+      {"5x 1\n", row_refused},
+      {"1.0 5\n", row_refused},
+      {"+ 1 5\n", row_refused},
+      {"-\n", row_refused},
+      {"\n", row_refused},
+      {"  \t\n", row_refused},
+      {"abc 5\n", row_refused},
+      {"1\n\n", column_refused},
   };
   for (const Case &c : cases) {
     fake_reset();
-    EXPECT_EQ(console_session(c.input), c.output) << c.input;
-    const Bytes sent = fake_sent();
-    const bool cursor_shown = c.output.find("Show cursor") != std::string::npos;
-    EXPECT_EQ(sent, cursor_shown ? (Bytes{0xFE, 0x05}) : Bytes{}) << c.input;
+    const std::string input = std::string("input_position\n") + c.answer + "show_cursor\n";
+    const SessionResult result = console_session_result(input);
+    EXPECT_EQ(result.status, 1) << input;
+    EXPECT_EQ(result.err, "") << input;
+    EXPECT_EQ(result.out, c.output) << input;
+    EXPECT_EQ(fake_sent(), (Bytes{0xFE, 0x05})) << input;
+  }
+  for (const char *cut_short : {"input_position\n", "input_position\n1\n", "input_position\n1 "}) {
+    fake_reset();
+    const SessionResult result = console_session_result(cut_short);
+    EXPECT_EQ(result.status, 1) << cut_short;
+    EXPECT_EQ(result.out.substr(result.out.size() - incorrect.size()), incorrect) << cut_short;
+    EXPECT_TRUE(fake_sent().empty()) << cut_short;
   }
 }
 
-TEST_F(Console, UnknownEntriesAreNamedAndTheConsoleGoesOn)
+TEST_F(Console, UnknownEntriesAreNamedOnStandardErrorAndTheConsoleGoesOn)
 {
   const std::string huge(100000, 'x');
   const std::string binary("a\0b\xFF\x1B", 5);
-  EXPECT_EQ(console_session("bogus\n0\n15\n" + huge + "\n" + binary + "\n  display_on \t\r\n"),
-            "Unknown entry: bogus\nUnknown entry: 0\nUnknown entry: 15\nUnknown entry: " +
-                std::string(32, 'x') + "...\nUnknown entry: a?b??\nTurn display on now!\n");
+  const SessionResult result =
+      console_session_result("bogus\n0\n15\n" + huge + "\n" + binary + "\n  display_on \t\r\n");
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.out, "Turn display on now!\n");
+  EXPECT_EQ(result.err, "lcm-console: unknown entry: bogus\nlcm-console: unknown entry: 0\n"
+                        "lcm-console: unknown entry: 15\nlcm-console: unknown entry: " +
+                            std::string(32, 'x') + "...\nlcm-console: unknown entry: a?b??\n");
   EXPECT_EQ(fake_sent(), (Bytes{0xFE, 0x01}));
 }
 
-TEST_F(Console, QuitEndsTheSessionAndAnEmptyLineShowsTheMenu)
+TEST_F(Console, NamesInAnyCaseQuitByNameOrNumberAndHelpShowsTheMenu)
 {
-  const std::string again = console_session("\nquit\nshow_cursor\n");
-  EXPECT_EQ(again.rfind("Display module console", 0), 0U) << again;
-  EXPECT_EQ(again.find(MENU_END), again.size() - MENU_END.size()) << again;
-  EXPECT_TRUE(fake_sent().empty());
+  EXPECT_EQ(console_session("Display_ON\nSHOW_CURSOR\n"), "Turn display on now!\nShow cursor now!\n");
+  EXPECT_EQ(fake_sent(), (Bytes{0xFE, 0x01, 0xFE, 0x05}));
+  for (const char *quit : {"quit\n", "QUIT\n", "14\n"}) {
+    fake_reset();
+    EXPECT_EQ(console_session(std::string(quit) + "show_cursor\n"), "") << quit;
+    EXPECT_TRUE(fake_sent().empty()) << quit;
+  }
+  for (const char *menu : {"\n", "help\n", " Help \n"}) {
+    const std::string again = console_session(menu);
+    EXPECT_EQ(again.rfind("Display module console", 0), 0U) << again;
+    EXPECT_EQ(again.find(MENU_END), again.size() - MENU_END.size()) << again;
+  }
   EXPECT_EQ(console_session(""), "");
   EXPECT_EQ(console_session("show_cursor"), "Show cursor now!\n") << "a last line without newline counts";
 }
 
-TEST_F(Console, DriverFailuresAreReportedAfterTheAnnouncement)
+TEST_F(Console, DriverFailuresGoToStandardErrorAfterTheAnnouncement)
 {
   fake_fail_writes(EIO);
-  EXPECT_EQ(console_session("display_on\nshow_position\n"),
-            "Turn display on now!\nDisplay command failed: Input/output error\n"
-            "Display command failed: Input/output error\n");
+  const SessionResult result = console_session_result("display_on\nshow_position\n");
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.out, "Turn display on now!\n");
+  EXPECT_EQ(result.err, "lcm-console: /dev/ttyS1: Input/output error\n"
+                        "lcm-console: /dev/ttyS1: Input/output error\n");
+  fake_fail_writes(0);
+  EXPECT_EQ(console_session("display_on\n"), "Turn display on now!\n") << "a new session starts clean";
 }
 
 } // namespace

@@ -14,14 +14,14 @@ namespace {
 using Watcher = ConsoleTest;
 using namespace std::chrono_literals;
 
-// The reply to the next button query; every later one goes unanswered.
-std::atomic<int> next_key_reply{-1};
+// The reply to the next button query; every later one names no button.
+std::atomic<int> next_key_reply{0x0F};
 
 int cursor_at_row_1(unsigned char code)
 {
   if (code == 0x0A)
     return 0x40;
-  return code == 0x0B ? next_key_reply.exchange(-1) : -1;
+  return code == 0x0B ? next_key_reply.exchange(0x0F) : -1;
 }
 
 // Up held down for good, the cursor at row 1, column 5.
@@ -30,7 +30,7 @@ int up_held(unsigned char code)
   return code == 0x0A ? 0x45 : 0x0E;
 }
 
-// Past the expected head, only unanswered button queries.
+// Past the expected head, only button queries.
 void expect_head_then_key_queries(const Bytes &sent, const Bytes &head)
 {
   ASSERT_GE(sent.size(), head.size());
@@ -67,16 +67,58 @@ TEST_F(Watcher, EachKeyIsNamedAndEchoedAloneOnRow1)
   }
 }
 
-TEST_F(Watcher, OtherRepliesAndSilenceNameNothing)
+std::atomic<int> steady_key_reply{0x0F};
+
+int steady_reply(unsigned char code)
 {
-  next_key_reply = 0x0F;
-  fake_set_responder(cursor_at_row_1);
+  return code == 0x0A ? 0x40 : steady_key_reply.load();
+}
+
+TEST_F(Watcher, RepliesOutsideTheKeyCodesNameNothing)
+{
+  for (const int reply : {0x0F, 0x21, 0x00, 0xFF}) {
+    fake_reset();
+    steady_key_reply = reply;
+    fake_set_responder(steady_reply);
+    ::testing::internal::CaptureStdout();
+    ::testing::internal::CaptureStderr();
+    ASSERT_EQ(watcher_start(), 0);
+    EXPECT_TRUE(wait_until([] { return key_queries_at_least(3); }));
+    EXPECT_EQ(watcher_stop(), 0);
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(), "") << reply;
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "") << reply;
+    expect_head_then_key_queries(fake_sent(), Bytes{0xFE, 0x0A});
+  }
+}
+
+// Button queries 1-3 and from 40 on are answered with no button pressed,
+// the 60th with Up; those between go unanswered.
+std::atomic<int> key_queries_seen{0};
+
+int silent_for_a_while(unsigned char code)
+{
+  if (code == 0x0A)
+    return 0x40;
+  const int query = ++key_queries_seen;
+  if (query > 3 && query < 40)
+    return -1;
+  return query == 60 ? 0x0E : 0x0F;
+}
+
+TEST_F(Watcher, SaysOnceWhenTheModuleGoesQuietAndOnceWhenItIsBack)
+{
+  key_queries_seen = 0;
+  fake_set_responder(silent_for_a_while);
   ::testing::internal::CaptureStdout();
+  ::testing::internal::CaptureStderr();
   ASSERT_EQ(watcher_start(), 0);
-  EXPECT_TRUE(wait_until([] { return key_queries_at_least(3); }));
+  EXPECT_TRUE(wait_until([] { return key_queries_at_least(70); }));
   EXPECT_EQ(watcher_stop(), 0);
-  EXPECT_EQ(::testing::internal::GetCapturedStdout(), "") << "no phantom key from an unanswered query";
-  expect_head_then_key_queries(fake_sent(), Bytes{0xFE, 0x0A});
+  EXPECT_EQ(::testing::internal::GetCapturedStdout(), "Up button\n")
+      << "a press after the silence still shows";
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+            "lcm-console: /dev/ttyS1: the display module does not answer button queries\n"
+            "lcm-console: /dev/ttyS1: the display module answers button queries again\n");
 }
 
 TEST_F(Watcher, ThreadEndsAtOnceWhenItsFlagIsClear)

@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -14,6 +15,7 @@
 #include <initializer_list>
 #include <iterator>
 #include <random>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <sys/stat.h>
@@ -379,7 +381,10 @@ TEST(LcmShowThroughEmulator, RunsForAnOrdinaryUser)
 }
 
 // The emulator decides each reply by its own clock, which the trace shows;
-// the driver must hand on exactly those replies.
+// the driver must hand on exactly those replies. A trace line carries the
+// moment the reply was decided, in whole milliseconds rounded down, so a
+// reply stamped 599 was decided inside the window and one stamped 600 (the
+// window's end) outside it, with no clock reading in between to blur the edge.
 TEST(ButtonsThroughEmulator, PressAnswersUpInsideItsWindowOnly)
 {
   constexpr long WINDOW_START = 200;
@@ -510,6 +515,132 @@ TEST(LcmShowThroughEmulator, RandomArgumentsNeverBreakTheLine)
     EXPECT_EQ(check_show_stream(outcome.wire), "") << hex(outcome.wire);
     EXPECT_EQ(outcome.out, box(shown(line1), shown(line2)));
   }
+}
+
+// The stream of an lcm-show run whose module reported 00 and then 40.
+Bytes show_stream(const std::string &line1, const std::string &line2)
+{
+  return join({START_UP, bytes({0xFE, 0x06, 0xFE, 0x03, 0xFE, 0x0A, 0xFE, 0x09, 0x00, 0xFE, 0x0A}),
+               text(line1), bytes({0xFE, 0x09, 0x40, 0xFE, 0x0A}), text(line2)});
+}
+
+// One program at a time: the second waits for the first to let go of the
+// port, so the line carries two whole runs and the screen one whole pair.
+TEST(SharedLine, TwoShowsStartedTogetherLeaveOneWholePair)
+{
+  for (int run = 0; run < 3; run++) {
+    const Outcome outcome = run_emulator(
+        {}, {"/bin/sh", "-c", R"("$0" aaaa bbbb & "$0" cccc dddd; a=$?; wait $!; echo "status $a $?")",
+             LCM_SHOW_PATH});
+    EXPECT_EQ(outcome.status, 0);
+    EXPECT_EQ(outcome.err, "");
+    const Bytes ab = show_stream("aaaa", "bbbb");
+    const Bytes cd = show_stream("cccc", "dddd");
+    const std::string wire = hex(outcome.wire);
+    EXPECT_TRUE(wire == hex(join({ab, cd})) || wire == hex(join({cd, ab}))) << wire;
+    const std::string last_pair = wire == hex(join({ab, cd})) ? box("cccc", "dddd") : box("aaaa", "bbbb");
+    EXPECT_EQ(outcome.out, "status 0 0\n" + last_pair);
+  }
+}
+
+TEST(SharedLine, PortHeldByAnotherProgramRefusesShowAfterTheWait)
+{
+  const Outcome outcome =
+      run_emulator({}, {"/usr/bin/flock", "/dev/ttyS1", "-c", std::string(LCM_SHOW_PATH) + " Hello World"});
+  EXPECT_EQ(outcome.status, 1);
+  EXPECT_TRUE(outcome.wire.empty()) << hex(outcome.wire);
+  EXPECT_TRUE(std::regex_match(
+      outcome.err, std::regex(R"(/dev/ttyS1: in use by another program \(pid [0-9]+, flock\)\n)")))
+      << outcome.err;
+  EXPECT_GE(outcome.seconds, 2.0) << "the holder is waited for about 2 s";
+  EXPECT_LT(outcome.seconds, 60.0);
+}
+
+// The emulator stops the line's flow right after the first query, before it
+// answers, so every later write finds the port busy.
+TEST(SharedLine, LineThatStaysBusyEndsShowWithStatus1)
+{
+  const Outcome outcome = show({"--stall-after", "22"}, "Hello", "World");
+  EXPECT_EQ(outcome.status, 1);
+  EXPECT_EQ(outcome.err, "lcm-show: /dev/ttyS1: the port stayed busy, bytes were not sent\n");
+  EXPECT_EQ(hex(outcome.wire), hex(join({START_UP, bytes({0xFE, 0x06, 0xFE, 0x03, 0xFE, 0x0A})})));
+}
+
+// With a standard stream closed, the port would land on its number and the
+// program's own messages would reach the module as text.
+TEST(ClosedStreams, MessagesNeverReachTheWire)
+{
+  const Outcome show_run =
+      run_emulator({"--silent"}, {"/bin/sh", "-c", "exec \"$0\" Hello World 2>&-", LCM_SHOW_PATH});
+  EXPECT_EQ(show_run.status, 1);
+  EXPECT_EQ(hex(show_run.wire), hex(hello_world_stream()));
+
+  const Outcome console_run =
+      run_emulator({}, {"/bin/sh", "-c", R"(printf 'show_position\ncursor_home\nquit\n' | exec "$0" >&-)",
+                        LCM_CONSOLE_PATH});
+  EXPECT_EQ(console_run.status, 0) << console_run.err;
+  EXPECT_EQ(hex(console_run.wire), hex(join({START_UP, bytes({0xFE, 0x0A, 0xFE, 0x0A, 0xFE, 0x09, 0x00})})));
+}
+
+// The command makes its private /dev/ttyS1 something other than a terminal.
+TEST(NotASerialLine, IsRefusedAndLeftAsItWas)
+{
+  const std::vector<std::string> setups = {"mkfifo /dev/ttyS1", "printf keep > /dev/ttyS1",
+                                           "ln -s /dev/null /dev/ttyS1"};
+  for (const std::string &setup : setups) {
+    const Outcome outcome = run_emulator(
+        {"--no-device"},
+        {"/bin/sh", "-c",
+         setup + " || exit 99; \"$0\" Hello World; s=$?; test -f /dev/ttyS1 && cat /dev/ttyS1; exit $s",
+         LCM_SHOW_PATH});
+    EXPECT_EQ(outcome.status, 1) << setup;
+    EXPECT_EQ(outcome.err, "/dev/ttyS1: not a serial port\n") << setup;
+    const std::string kept = setup.rfind("printf", 0) == 0 ? "keep" : "";
+    EXPECT_EQ(outcome.out, kept + box("", "", "cursor row 0 column 0\n")) << setup;
+  }
+}
+
+bool process_gone(pid_t pid)
+{
+  if (kill(pid, 0) < 0 && errno == ESRCH)
+    return true;
+  // Reparented to an init that does not reap, a dead command stays a zombie.
+  const std::string stat = read_all("/proc/" + std::to_string(pid) + "/stat");
+  const size_t name_end = stat.rfind(')');
+  return name_end != std::string::npos && stat.compare(name_end, 4, ") Z ") == 0;
+}
+
+TEST(EmulatorLifetime, KilledEmulatorLeavesNoCommandRunning)
+{
+  const Scratch scratch;
+  const std::string pid_file = scratch.file("out");
+  fflush(nullptr);
+  const pid_t emulator = fork();
+  ASSERT_GE(emulator, 0);
+  if (emulator == 0) {
+    execl(LCM_EMU_PATH, LCM_EMU_PATH, "--", "/bin/sh", "-c",
+          R"(echo $$ > "$0.tmp"; mv "$0.tmp" "$0"; exec sleep 1000)", pid_file.c_str(),
+          static_cast<char *>(nullptr));
+    _exit(97);
+  }
+  const auto start = std::chrono::steady_clock::now();
+  std::string recorded;
+  while ((recorded = read_all(pid_file)).empty() && std::chrono::steady_clock::now() - start < RUN_BOUND)
+    usleep(10000);
+  kill(emulator, SIGKILL);
+  waitpid(emulator, nullptr, 0);
+  unlink((pid_file + ".tmp").c_str());
+  ASSERT_FALSE(recorded.empty()) << "the command never started";
+  const auto command = static_cast<pid_t>(strtol(recorded.c_str(), nullptr, 10));
+  ASSERT_GT(command, 0);
+  // Far longer than a signal takes to arrive, far shorter than the sleep.
+  constexpr auto DEATH_BOUND = std::chrono::seconds(60);
+  const auto killed = std::chrono::steady_clock::now();
+  while (!process_gone(command) && std::chrono::steady_clock::now() - killed < DEATH_BOUND)
+    usleep(10000);
+  EXPECT_TRUE(process_gone(command)) << "the command outlived the emulator";
+  if (!process_gone(command))
+    kill(command, SIGKILL);
 }
 
 } // namespace

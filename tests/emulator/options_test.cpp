@@ -78,6 +78,11 @@ TEST(EmulatorOptions, RefusesWhatItCannotUse)
       {"--late-reply", "2", "--", "x"},
       {"--late-reply", "2:", "--", "x"},
       {"--stall-after", "x", "--", "x"},
+      {"--silent-between", "500", "--", "x"},
+      {"--silent-between", "500-500", "--", "x"},
+      {"--silent-between", "900-500", "--", "x"},
+      {"--silent-between", "-500", "--", "x"},
+      {"--silent-between", "5-x", "--", "x"},
   };
   for (const auto &arguments : refused) {
     const Parsed parsed = parse(arguments);
@@ -85,6 +90,20 @@ TEST(EmulatorOptions, RefusesWhatItCannotUse)
     EXPECT_FALSE(parsed.error.empty());
   }
   EXPECT_EQ(parse({"--help"}).result, 0);
+  const Parsed version = parse({"--version"});
+  EXPECT_EQ(version.result, 0);
+  EXPECT_TRUE(version.options.version);
+}
+
+TEST(EmulatorOptions, SilentBetweenHoldsRepliesBackFromItsStartToItsEnd)
+{
+  const Parsed parsed = parse({"--silent-between", "500-2500", "--", "x"});
+  ASSERT_EQ(parsed.result, 0) << parsed.error;
+  EXPECT_FALSE(emu_silenced(parsed.options, 499999));
+  EXPECT_TRUE(emu_silenced(parsed.options, 500000));
+  EXPECT_TRUE(emu_silenced(parsed.options, 2499999));
+  EXPECT_FALSE(emu_silenced(parsed.options, 2500000));
+  EXPECT_FALSE(emu_silenced(parse({"x"}).options, 1000000)) << "never without the option";
 }
 
 // "lcm-emu --wire -- true" would otherwise write a file named "--".

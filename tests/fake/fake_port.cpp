@@ -38,6 +38,8 @@ int write_error;
 int drain_error;
 int opens;
 int reads;
+int write_calls;
+int discard_calls;
 
 void note_traffic(const std::string &what)
 {
@@ -69,6 +71,8 @@ void fake_reset()
   write_error = 0;
   drain_error = 0;
   reads = 0;
+  write_calls = 0;
+  discard_calls = 0;
   after_prefix = false;
 }
 
@@ -141,6 +145,18 @@ int fake_read_count()
   return reads;
 }
 
+int fake_discard_count()
+{
+  std::lock_guard<std::mutex> guard(lock);
+  return discard_calls;
+}
+
+int fake_write_count()
+{
+  std::lock_guard<std::mutex> guard(lock);
+  return write_calls;
+}
+
 int port_open(std::uint16_t port_number)
 {
   std::lock_guard<std::mutex> guard(lock);
@@ -160,6 +176,7 @@ int port_open(std::uint16_t port_number)
 int port_write(const unsigned char *data, int length)
 {
   std::lock_guard<std::mutex> guard(lock);
+  write_calls++;
   if (!opened || write_error != 0) {
     errno = opened ? write_error : EBADF;
     return -1;
@@ -202,6 +219,7 @@ int port_read(unsigned char *buffer, int length)
 int port_discard_input()
 {
   std::lock_guard<std::mutex> guard(lock);
+  discard_calls++;
   if (!opened) {
     errno = EBADF;
     return -1;

@@ -13,6 +13,8 @@
 //   fake_fail_drain(error)       make port_drain fail with errno error (0: succeed)
 //   fake_open_count()            how many times port_open ran
 //   fake_read_count()            how many times port_read ran
+//   fake_write_count()           how many times port_write ran, refused calls included
+//   fake_discard_count()         how many times port_discard_input ran (once a query), refused calls included
 #ifndef LCM_TESTS_FAKE_PORT_H
 #define LCM_TESTS_FAKE_PORT_H
 
@@ -40,5 +42,7 @@ void fake_fail_writes(int error);
 void fake_fail_drain(int error);
 int fake_open_count();
 int fake_read_count();
+int fake_write_count();
+int fake_discard_count();
 
 #endif

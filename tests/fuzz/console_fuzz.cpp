@@ -34,7 +34,8 @@ extern "C" int __wrap_usleep(useconds_t /*microseconds*/)
 
 extern "C" int LLVMFuzzerInitialize(int * /*argc*/, char *** /*argv*/)
 {
-  // What the console prints is of no interest here, only that it survives.
+  // What the console prints is of no interest here, only that it survives;
+  // its standard error is left to libFuzzer's -close_fd_mask=2.
   if (!freopen("/dev/null", "w", stdout))
     return 1;
   return 0;

@@ -33,15 +33,6 @@ TEST(DriverStart, RefusedPositionStillStartsTheDriver)
   });
 }
 
-TEST(DriverStart, DrainStartsTheDriverToo)
-{
-  in_fresh_process([] {
-    EXPECT_EQ(lcm_drain(), 0);
-    EXPECT_EQ(fake_open_count(), 1);
-    EXPECT_EQ(fake_traffic(), "00 01 02 03 04 05 06 07 FE 01 02 03 04 05 06 07 drain");
-  });
-}
-
 TEST(DriverStart, FailedOpenHoldsAllTrafficBack)
 {
   in_fresh_process([] {

@@ -1,13 +1,9 @@
 #include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
-#include <fstream>
 #include <gtest/gtest.h>
-#include <iterator>
 #include <poll.h>
 #include <string>
-#include <sys/file.h>
-#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -255,20 +251,6 @@ TEST_F(Link, BusyAllowanceStartsAfreshAfterAPartialWrite)
   EXPECT_EQ(drain_master(5), std::vector<unsigned char>(bytes, bytes + 5));
 }
 
-// A stale reply must never answer a later query.
-TEST_F(Link, DiscardDropsWhatWaitsUnread)
-{
-  open_port();
-  const unsigned char stale = 0x0E;
-  ASSERT_EQ(write(master, &stale, 1), 1);
-  await_input();
-  EXPECT_EQ(port_discard_input(), 0);
-  EXPECT_EQ(events, (Events{"tcflush 0"}));
-  unsigned char byte = 0x77;
-  EXPECT_EQ(port_read(&byte, 1), 0);
-  EXPECT_EQ(byte, 0x77);
-}
-
 TEST_F(Link, DrainWaitsUntilTheOutputQueueIsEmpty)
 {
   open_port();
@@ -304,92 +286,6 @@ TEST_F(Link, DrainOfAHungUpLineFails)
   errno = 0;
   EXPECT_EQ(port_drain(), -1);
   EXPECT_EQ(errno, EIO);
-}
-
-TEST_F(Link, PortHeldByAnotherIsWaitedForAboutTwoSecondsThenRefused)
-{
-  const int holder = open(script.redirect.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
-  ASSERT_GE(holder, 0);
-  ASSERT_EQ(flock(holder, LOCK_EX | LOCK_NB), 0);
-  script.skip_sleeps = true;
-  testing::internal::CaptureStderr();
-  errno = 0;
-  EXPECT_EQ(port_open(2), 0);
-  const int error = errno;
-  EXPECT_EQ(testing::internal::GetCapturedStderr(),
-            "/dev/ttyS1: in use by another program (pid " + std::to_string(getpid()) + ", serial_test)\n");
-  EXPECT_EQ(error, EBUSY);
-  EXPECT_EQ(port_is_open(), 0);
-  EXPECT_EQ(fd, 0);
-  EXPECT_STREQ(message, "Open /dev/ttyS1 fail!!\r\n");
-  EXPECT_EQ(count_events("usleep 10000"), 200);
-  EXPECT_EQ(events.size(), 201U) << "nothing is configured or flushed on a port in use";
-  close(holder);
-}
-
-TEST_F(Link, LockLastsUntilThePortIsClosed)
-{
-  open_port();
-  const int other = open(script.redirect.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
-  ASSERT_GE(other, 0);
-  EXPECT_EQ(flock(other, LOCK_EX | LOCK_NB), -1);
-  // Opening again in the same process replaces the port, lock and all.
-  EXPECT_GT(port_open(2), 0);
-  EXPECT_EQ(count_events("usleep 10000"), 0);
-  EXPECT_EQ(flock(other, LOCK_EX | LOCK_NB), -1);
-  port_close();
-  EXPECT_EQ(flock(other, LOCK_EX | LOCK_NB), 0);
-  close(other);
-}
-
-TEST_F(Link, OnlyATerminalIsDriven)
-{
-  char file_path[] = "/tmp/serial_test.XXXXXX";
-  const int file = mkstemp(file_path);
-  ASSERT_GE(file, 0);
-  const std::string contents = "keep me\n";
-  ASSERT_EQ(write(file, contents.data(), contents.size()), static_cast<ssize_t>(contents.size()));
-  close(file);
-  for (const std::string &path : {std::string(file_path), std::string("/dev/null")}) {
-    script.redirect = path;
-    testing::internal::CaptureStderr();
-    errno = 0;
-    EXPECT_EQ(port_open(2), 0);
-    const int error = errno;
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "/dev/ttyS1: not a serial port\n") << path;
-    EXPECT_EQ(error, ENOTTY);
-    EXPECT_EQ(port_is_open(), 0);
-    const unsigned char byte = 0xFE;
-    EXPECT_EQ(port_write(&byte, 1), -1);
-  }
-  std::ifstream kept(file_path, std::ios::binary);
-  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), std::istreambuf_iterator<char>()), contents);
-  EXPECT_EQ(count_events("write 1"), 0);
-  unlink(file_path);
-}
-
-// With the standard streams closed the open would land on 0; the program's
-// messages must not reach the module.
-TEST_F(Link, PortIsNeverAStandardStream)
-{
-  script.skip_sleeps = true;
-  in_fresh_process([] {
-    const int saved_out = dup(STDOUT_FILENO);
-    const int saved_err = dup(STDERR_FILENO);
-    close(STDIN_FILENO);
-    close(STDOUT_FILENO);
-    close(STDERR_FILENO);
-    const int result = port_open(2);
-    const bool standard_closed = fcntl(STDIN_FILENO, F_GETFD) < 0 && fcntl(STDOUT_FILENO, F_GETFD) < 0 &&
-                                 fcntl(STDERR_FILENO, F_GETFD) < 0;
-    const int flags = fcntl(fd, F_GETFD);
-    dup2(saved_out, STDOUT_FILENO);
-    dup2(saved_err, STDERR_FILENO);
-    EXPECT_GE(result, 3);
-    EXPECT_EQ(result, fd);
-    EXPECT_TRUE(standard_closed) << "the descriptor first opened is let go";
-    EXPECT_EQ(flags & FD_CLOEXEC, FD_CLOEXEC);
-  });
 }
 
 TEST_F(Link, SessionLeaderDoesNotGetThePortAsItsTerminal)

@@ -6,7 +6,6 @@
 #include <cstring>
 #include <fcntl.h>
 #include <sys/ioctl.h>
-#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -14,20 +13,8 @@ SyscallScript script;
 std::vector<std::string> events;
 
 namespace {
-
-// The port is known by its device number, so that it is recognised under
-// whatever descriptor the link moves it to.
-dev_t port_device;
-bool port_device_known;
-
-bool is_port(int fd)
-{
-  struct stat status {};
-  return port_device_known && fstat(fd, &status) == 0 && S_ISCHR(status.st_mode) &&
-         status.st_rdev == port_device;
+int port_descriptor = -1;
 }
-
-} // namespace
 
 void wraps_reset()
 {
@@ -68,13 +55,8 @@ int __wrap_open(const char *path, int flags, ...)
     errno = ENOENT;
     return -1;
   }
-  const int opened = __real_open(script.redirect.c_str(), flags);
-  struct stat status {};
-  if (opened >= 0 && fstat(opened, &status) == 0) {
-    port_device = status.st_rdev;
-    port_device_known = true;
-  }
-  return opened;
+  port_descriptor = __real_open(script.redirect.c_str(), flags);
+  return port_descriptor;
 }
 
 // A fortified build opens through __open_2; it must not reach a real port either.
@@ -85,7 +67,7 @@ int __wrap___open_2(const char *path, int flags)
 
 ssize_t __wrap_write(int fd, const void *data, size_t length)
 {
-  if (!is_port(fd))
+  if (fd != port_descriptor)
     return __real_write(fd, data, length);
   events.push_back("write " + std::to_string(length));
   long answer = script.writes_busy ? WRITE_BUSY : static_cast<long>(length);
@@ -102,7 +84,7 @@ ssize_t __wrap_write(int fd, const void *data, size_t length)
 
 ssize_t __wrap_read(int fd, void *buffer, size_t length)
 {
-  if (is_port(fd))
+  if (fd == port_descriptor)
     events.push_back("read " + std::to_string(length));
   return __real_read(fd, buffer, length);
 }
@@ -113,7 +95,7 @@ int __wrap_ioctl(int fd, unsigned long request, ...)
   va_start(args, request);
   void *argument = va_arg(args, void *);
   va_end(args);
-  if (!is_port(fd))
+  if (fd != port_descriptor)
     return __real_ioctl(fd, request, argument);
   if (request == FIONREAD) {
     events.push_back("ioctl");

@@ -1,0 +1,138 @@
+// The console's output: whole lines on standard output for the operations,
+// and failure lines on standard error, which also mark the session failed.
+#include <array>
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <pthread.h>
+
+#include "console_internal.h"
+#include "serial.h"
+
+FILE *console_input;
+
+namespace {
+
+// Standard output is shared by the foreground and the watcher thread. A prompt
+// leaves its line open while the user types; whoever prints next ends it first.
+pthread_mutex_t output_lock = PTHREAD_MUTEX_INITIALIZER;
+bool line_open;
+
+std::atomic<bool> failed{false};
+
+void end_open_line_locked()
+{
+  if (line_open) {
+    fputc('\n', stdout);
+    line_open = false;
+  }
+}
+
+} // namespace
+
+// One printf per line: stdio locks the stream for each call, so a line of
+// the driver's own cannot fall inside it either.
+void console_say(const char *line)
+{
+  pthread_mutex_lock(&output_lock);
+  end_open_line_locked();
+  printf("%s\n", line);
+  fflush(stdout);
+  pthread_mutex_unlock(&output_lock);
+}
+
+void console_prompt(const char *text)
+{
+  pthread_mutex_lock(&output_lock);
+  end_open_line_locked();
+  fputs(text, stdout);
+  fflush(stdout);
+  line_open = true;
+  pthread_mutex_unlock(&output_lock);
+}
+
+void console_end_prompt_line()
+{
+  pthread_mutex_lock(&output_lock);
+  end_open_line_locked();
+  fflush(stdout);
+  pthread_mutex_unlock(&output_lock);
+}
+
+void console_answer_line_ended()
+{
+  pthread_mutex_lock(&output_lock);
+  line_open = false;
+  pthread_mutex_unlock(&output_lock);
+}
+
+void console_lock_output()
+{
+  pthread_mutex_lock(&output_lock);
+  end_open_line_locked();
+}
+
+void console_unlock_output()
+{
+  fflush(stdout);
+  pthread_mutex_unlock(&output_lock);
+}
+
+// Both streams may be one terminal: an open prompt line is ended first.
+void console_remark(const char *text)
+{
+  pthread_mutex_lock(&output_lock);
+  end_open_line_locked();
+  fflush(stdout);
+  fprintf(stderr, "lcm-console: %s\n", text);
+  pthread_mutex_unlock(&output_lock);
+}
+
+void console_complain(const char *text)
+{
+  failed.store(true);
+  console_remark(text);
+}
+
+// The port's name is known once the driver has tried to open it.
+const char *console_port_name()
+{
+  return devicename[0] != '\0' ? devicename : "/dev/ttyS1";
+}
+
+void console_report_failure(int error)
+{
+  std::array<char, 128> reason{};
+  const char *what = nullptr;
+  if (error == ETIMEDOUT)
+    what = "the display module did not answer";
+  else if (error == EBADF)
+    what = "the port is not open";
+  else
+    what = strerror_r(error, reason.data(), reason.size());
+  std::array<char, 256> line{};
+  snprintf(line.data(), line.size(), "%s: %s", console_port_name(), what);
+  console_complain(line.data());
+}
+
+void console_check(int result)
+{
+  if (result < 0)
+    console_report_failure(errno);
+}
+
+void console_note_failure()
+{
+  failed.store(true);
+}
+
+void console_clear_failures()
+{
+  failed.store(false);
+}
+
+bool console_any_failure()
+{
+  return failed.load();
+}
