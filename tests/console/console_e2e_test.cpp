@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "bytes.h"
+#include "needs_namespaces.h"
 
 namespace {
 
@@ -125,6 +126,7 @@ std::string after_menu(const std::string &output)
 
 TEST(ConsoleE2e, PipedSessionThroughEveryOperation)
 {
+  SKIP_WITHOUT_NAMESPACES();
   const std::string wire = ::testing::TempDir() + "console_e2e_wire.bin";
   Session session;
   launch(&session, {"--wire", wire});
@@ -169,6 +171,7 @@ TEST(ConsoleE2e, PipedSessionThroughEveryOperation)
 
 TEST(ConsoleE2e, UpPressWhileTheWatcherRunsIsNamedAndEchoed)
 {
+  SKIP_WITHOUT_NAMESPACES();
   Session session;
   launch(&session, {"--press", "up@500+1500"});
   send(&session, "clear_screen\nstart_watcher\n");
@@ -194,6 +197,7 @@ TEST(ConsoleE2e, UpPressWhileTheWatcherRunsIsNamedAndEchoed)
 // line saying so, and the watcher's unanswered queries name no button.
 TEST(ConsoleE2e, SilentModuleIsReportedAndNamesNoButton)
 {
+  SKIP_WITHOUT_NAMESPACES();
   Session session;
   launch(&session, {"--silent", "--trace"});
   send(&session, "show_position\ncursor_next\nstart_watcher\n");

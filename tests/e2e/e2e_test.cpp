@@ -21,6 +21,8 @@
 #include <unistd.h>
 #include <vector>
 
+#include "needs_namespaces.h"
+
 namespace {
 
 using Bytes = std::vector<unsigned char>;
@@ -214,6 +216,7 @@ std::vector<TraceLine> trace_of(const std::string &err)
 
 TEST(LcmShowThroughEmulator, HelloWorldBytesAndScreen)
 {
+  SKIP_WITHOUT_NAMESPACES();
   const Outcome outcome = show({}, "Hello", "World");
   EXPECT_EQ(outcome.status, 0) << outcome.err;
   EXPECT_EQ(hex(outcome.wire), hex(hello_world_stream()));
@@ -224,6 +227,7 @@ TEST(LcmShowThroughEmulator, HelloWorldBytesAndScreen)
 
 TEST(LcmShowThroughEmulator, TraceNamesEveryCommandAndReply)
 {
+  SKIP_WITHOUT_NAMESPACES();
   const Outcome outcome = show({"--trace"}, "Hi", "Yo");
   EXPECT_EQ(outcome.status, 0) << outcome.err;
   std::vector<std::string> commands;
@@ -247,6 +251,7 @@ TEST(LcmShowThroughEmulator, TraceNamesEveryCommandAndReply)
 
 TEST(LcmShowThroughEmulator, LongFirstLineIsCutAndTheCursorPutOnColumn15)
 {
+  SKIP_WITHOUT_NAMESPACES();
   const Outcome outcome = show({}, "ABCDEFGHIJKLMNOPQRS", "xy");
   EXPECT_EQ(outcome.status, 0) << outcome.err;
   const Bytes expected =
@@ -258,6 +263,7 @@ TEST(LcmShowThroughEmulator, LongFirstLineIsCutAndTheCursorPutOnColumn15)
 
 TEST(LcmShowThroughEmulator, EmptyFirstLineStillAsksThePositionAndWritesRow1)
 {
+  SKIP_WITHOUT_NAMESPACES();
   const Outcome outcome = show({}, "", "World");
   EXPECT_EQ(outcome.status, 0) << outcome.err;
   const Bytes expected = join({START_UP,
@@ -270,6 +276,7 @@ TEST(LcmShowThroughEmulator, EmptyFirstLineStillAsksThePositionAndWritesRow1)
 
 TEST(LcmShowThroughEmulator, WrongArgumentCountPrintsUsageAndLeavesTheLineAlone)
 {
+  SKIP_WITHOUT_NAMESPACES();
   const std::vector<std::vector<std::string>> commands = {
       {LCM_SHOW_PATH}, {LCM_SHOW_PATH, "one"}, {LCM_SHOW_PATH, "a", "b", "c"}};
   for (const auto &command : commands) {
@@ -284,6 +291,7 @@ TEST(LcmShowThroughEmulator, WrongArgumentCountPrintsUsageAndLeavesTheLineAlone)
 
 TEST(LcmShowThroughEmulator, MissingDeviceGivesPerrorsLineAndStatus1)
 {
+  SKIP_WITHOUT_NAMESPACES();
   const Outcome outcome = show({"--no-device"}, "Hello", "World");
   EXPECT_EQ(outcome.status, 1);
   EXPECT_EQ(outcome.err, "/dev/ttyS1: No such file or directory\n");
@@ -292,6 +300,7 @@ TEST(LcmShowThroughEmulator, MissingDeviceGivesPerrorsLineAndStatus1)
 
 TEST(LcmShowThroughEmulator, SilentModuleEndsInOneLineNamingThePort)
 {
+  SKIP_WITHOUT_NAMESPACES();
   const Outcome outcome = show({"--silent"}, "Hello", "World");
   EXPECT_EQ(outcome.status, 1);
   const std::vector<std::string> lines = lines_of(outcome.err);
@@ -309,6 +318,7 @@ TEST(LcmShowThroughEmulator, SilentModuleEndsInOneLineNamingThePort)
 
 TEST(LcmShowThroughEmulator, LateReplyWithinTheReadWaitStillSucceeds)
 {
+  SKIP_WITHOUT_NAMESPACES();
   const Outcome outcome = show({"--reply-delay", "400"}, "Hello", "World");
   EXPECT_EQ(outcome.status, 0) << outcome.err;
   EXPECT_EQ(hex(outcome.wire), hex(hello_world_stream()));
@@ -317,6 +327,7 @@ TEST(LcmShowThroughEmulator, LateReplyWithinTheReadWaitStillSucceeds)
 
 TEST(LcmShowThroughEmulator, LeadByteInTextIsReplacedAndTheDisplayStaysOn)
 {
+  SKIP_WITHOUT_NAMESPACES();
   const Outcome outcome = show({}, "\xfe\x02", "x");
   EXPECT_EQ(outcome.status, 0) << outcome.err;
   const Bytes expected = join({START_UP,
@@ -329,6 +340,7 @@ TEST(LcmShowThroughEmulator, LeadByteInTextIsReplacedAndTheDisplayStaysOn)
 
 TEST(LcmShowThroughEmulator, PacedLineCarriesTheSameBytes)
 {
+  SKIP_WITHOUT_NAMESPACES();
   const Outcome outcome = show({"--pace"}, "Hello", "World");
   EXPECT_EQ(outcome.status, 0) << outcome.err;
   EXPECT_EQ(hex(outcome.wire), hex(hello_world_stream()));
@@ -338,6 +350,7 @@ TEST(LcmShowThroughEmulator, PacedLineCarriesTheSameBytes)
 // A reply of A5 reads as row 1, column 5: the driver clamps to 11 characters.
 TEST(LcmShowThroughEmulator, GarbageRepliesAreTakenAsPositions)
 {
+  SKIP_WITHOUT_NAMESPACES();
   const Outcome outcome = show({"--garbage"}, "ABCDEFGHIJKLMNOP", "xy");
   EXPECT_EQ(outcome.status, 0) << outcome.err;
   const Bytes expected =
@@ -349,6 +362,7 @@ TEST(LcmShowThroughEmulator, GarbageRepliesAreTakenAsPositions)
 
 TEST(LcmShowThroughEmulator, HangUpMakesWritesFail)
 {
+  SKIP_WITHOUT_NAMESPACES();
   const Outcome outcome = show({"--hangup-after", "20"}, "Hello", "World");
   EXPECT_EQ(outcome.status, 1);
   EXPECT_EQ(hex(outcome.wire), hex(join({START_UP, bytes({0xFE, 0x06, 0xFE, 0x03})})));
@@ -360,6 +374,7 @@ TEST(LcmShowThroughEmulator, HangUpMakesWritesFail)
 
 TEST(LcmShowThroughEmulator, RunsForAnOrdinaryUser)
 {
+  SKIP_WITHOUT_NAMESPACES();
   if (geteuid() != 0)
     GTEST_SKIP() << "already an ordinary user: every other test covers it";
   // The build tree may sit where an ordinary user cannot reach; copies can.
@@ -382,6 +397,7 @@ TEST(LcmShowThroughEmulator, RunsForAnOrdinaryUser)
 // the driver must hand on exactly those replies.
 TEST(ButtonsThroughEmulator, PressAnswersUpInsideItsWindowOnly)
 {
+  SKIP_WITHOUT_NAMESPACES();
   constexpr long WINDOW_START = 200;
   constexpr long WINDOW_END = 600;
   const Outcome outcome = run_emulator({"--trace", "--press", "up@200+400"}, {KEY_PROBE_PATH, "1200"});
@@ -411,6 +427,7 @@ TEST(ButtonsThroughEmulator, PressAnswersUpInsideItsWindowOnly)
 
 TEST(EmulatorExit, PassesOnTheCommandsStatusAndSignal)
 {
+  SKIP_WITHOUT_NAMESPACES();
   EXPECT_EQ(run_emulator({}, {"/bin/sh", "-c", "exit 7"}).status, 7);
   EXPECT_EQ(run_emulator({}, {"/bin/sh", "-c", "kill -TERM $$"}).status, 128 + SIGTERM);
   const Outcome missing = run_emulator({}, {"/nonexistent/program"});
@@ -421,6 +438,7 @@ TEST(EmulatorExit, PassesOnTheCommandsStatusAndSignal)
 
 TEST(EmulatorLine, WarnsWhenTheCommandLeavesTheLineCooked)
 {
+  SKIP_WITHOUT_NAMESPACES();
   const Outcome cooked = run_emulator({}, {"/bin/sh", "-c", "printf AB > /dev/ttyS1"});
   EXPECT_EQ(cooked.status, 0);
   EXPECT_EQ(hex(cooked.wire), hex(text("AB")));
@@ -436,6 +454,7 @@ TEST(EmulatorLine, WarnsWhenTheCommandLeavesTheLineCooked)
 // The command's private /dev must leave the machine's own untouched.
 TEST(EmulatorLine, MachineDevIsUntouched)
 {
+  SKIP_WITHOUT_NAMESPACES();
   struct stat before {};
   const bool existed = stat("/dev/ttyS1", &before) == 0;
   const Outcome outcome = run_emulator({}, {"/bin/sh", "-c", "test -c /dev/ttyS1 && test -c /dev/null"});
@@ -488,6 +507,7 @@ std::string shown(const std::string &argument)
 
 TEST(LcmShowThroughEmulator, RandomArgumentsNeverBreakTheLine)
 {
+  SKIP_WITHOUT_NAMESPACES();
   // A new seed each run, printed so that a failure can be replayed.
   const char *fixed = getenv("LCM_TEST_SEED");
   const unsigned seed = fixed ? static_cast<unsigned>(strtoul(fixed, nullptr, 10)) : std::random_device{}();
