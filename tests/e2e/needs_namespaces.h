@@ -45,16 +45,17 @@ inline const std::string &namespaces_refused()
     close(channel[0]);
     if (child > 0)
       waitpid(child, nullptr, 0);
-    return err.find("neither a mount namespace nor a user namespace is allowed") == std::string::npos ? std::string()
-                                                                                                        : err;
+    const bool refused =
+        err.find("neither a mount namespace nor a user namespace is allowed") != std::string::npos;
+    return refused ? err : std::string();
   }();
   return complaint;
 }
 
 // First statement of every test that runs lcm-emu.
-#define SKIP_WITHOUT_NAMESPACES()                                                                                   \
-  if (const std::string &complaint = namespaces_refused(); !complaint.empty())                                     \
-  GTEST_SKIP() << "lcm-emu cannot give a command a private /dev/ttyS1 here, so no end-to-end test can run: "      \
+#define SKIP_WITHOUT_NAMESPACES()                                                                            \
+  if (const std::string &complaint = namespaces_refused(); !complaint.empty())                               \
+  GTEST_SKIP() << "lcm-emu cannot give a command a private /dev/ttyS1 here, so no end-to-end test can run: " \
                << complaint
 
 #endif
