@@ -47,12 +47,15 @@ echo "   installed lcm-tools and lcm-emu $version"
 unit=/lib/systemd/system/lcm-show-host.service
 [ -f "$unit" ] || fail "no $unit"
 grep -q '^ExecStart=.* /usr/bin/lcm-show ' "$unit" || fail "the unit does not run /usr/bin/lcm-show"
-enabled=$(find /etc/systemd -name 'lcm-show-host.service' 2>/dev/null)
-[ -z "$enabled" ] || fail "the unit was enabled on install: $enabled"
-# Quiet, or it found a key it does not know or a man page it cannot open.
-complaints=$(systemd-analyze verify "$unit" 2>&1) && [ -z "$complaints" ] ||
-  fail "systemd-analyze verify $unit: $complaints"
-echo "   the unit is in $(dirname "$unit"), not enabled, and systemd-analyze verify finds nothing"
+for unit in /lib/systemd/system/lcm*.service; do
+  name=$(basename "$unit")
+  enabled=$(find /etc/systemd -name "$name" 2>/dev/null)
+  [ -z "$enabled" ] || fail "$name was enabled on install: $enabled"
+  # Quiet, or it found a key it does not know or a man page it cannot open.
+  complaints=$(systemd-analyze verify "$unit" 2>&1) && [ -z "$complaints" ] ||
+    fail "systemd-analyze verify $unit: $complaints"
+  echo "   $name is in /lib/systemd/system, not enabled, and systemd-analyze verify finds nothing"
+done
 
 for page in lcm-show lcm-console lcm-emu; do
   man -w "$page" >/dev/null || fail "man $page: not found"
