@@ -1,44 +1,84 @@
 #!/usr/bin/env bash
-# Builds the .deb, installs it on this machine, runs the installed lcm-show
-# through the installed lcm-emu, and removes the package again, checking that
-# nothing of it is left. Needs root (or sudo).
+# Builds the Debian packages the way a distribution would and checks them:
+#   1. dpkg-buildpackage -us -uc -b in a copy of the tree (the build runs the
+#      unit tests), plus the source package;
+#   2. lintian: no error and no warning; mandoc -T lint on the man pages;
+#      systemd-analyze rates each unit 2.5 or better;
+#   3. in a throwaway root, installs both packages, runs the installed
+#      lcm-show through the installed lcm-emu, and purges them, checking
+#      that nothing of them is left.
+# The throwaway root is a private mount namespace in which /usr, /etc and
+# /var are overlays on a scratch tmpfs: dpkg and the maintainer scripts run
+# for real there, but the machine's own files and package database are never
+# touched, and everything is gone when the namespace ends.
+# Needs root (or sudo) for the namespace. Leaves the packages in
+# build-package/ (in the tree, ignored by git).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 sudo=""
 [ "$(id -u)" -ne 0 ] && sudo="sudo"
-scripts/install-deps.sh man-db
-build=build-package
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DLCM_BUILD_TESTS=OFF >/dev/null
-cmake --build "$build" -j"$(nproc)" >/dev/null
-rm -f "$build"/*.deb
-(cd "$build" && cpack >/dev/null 2>&1)
-deb=$(ls "$build"/*.deb)
-echo "== $deb"
-dpkg-deb -c "$deb" | awk '{ print "   " $6 }'
+scripts/install-deps.sh debhelper lintian mandoc man-db systemd
 
-$sudo dpkg -i "$deb" >/dev/null
-expected=$'+----------------+\n|Hello           |\n|World           |\n+----------------+'
-shown=$(/usr/bin/lcm-emu -- /usr/bin/lcm-show Hello World)
-if [ "$shown" != "$expected" ]; then
-  echo "the installed lcm-show showed:"
-  echo "$shown"
-  $sudo dpkg -r lcm-tools >/dev/null
+work=$(mktemp -d /tmp/lcm-package.XXXXXX)
+trap 'rm -rf "$work"' EXIT
+chmod 755 "$work"
+
+echo "== build: dpkg-buildpackage -us -uc -b (with the unit tests)"
+# Only what git tracks or would track: no build folders of this tree.
+mkdir "$work/lcm"
+git ls-files -z --cached --others --exclude-standard |
+  while IFS= read -r -d '' file; do [ -e "$file" ] && printf '%s\0' "$file"; done |
+  xargs -0 cp --parents -t "$work/lcm"
+(cd "$work" && dpkg-source --build lcm >"$work/source.log" 2>&1) || { cat "$work/source.log"; exit 1; }
+if ! (cd "$work/lcm" && dpkg-buildpackage -us -uc -b -j"$(nproc)" >"$work/build.log" 2>&1); then
+  tail -n 60 "$work/build.log"
   exit 1
 fi
-for page in lcm-show lcm-console lcm-emu; do
-  man -w "$page" >/dev/null
+grep -E '^[0-9]+% tests passed|tests skipped|\(Skipped\)' "$work/build.log" | sed 's/^/   /' || true
+version=$(dpkg-parsechangelog -l debian/changelog -S Version)
+rm -rf build-package
+mkdir build-package
+cp "$work"/*.deb "$work"/*.changes "$work"/*.buildinfo "$work"/*.dsc "$work"/*.tar.* build-package/
+for deb in build-package/lcm-tools_"$version"_*.deb build-package/lcm-emu_"$version"_*.deb; do
+  echo "   $deb"
+  dpkg-deb -c "$deb" | awk '$6 !~ /\/$/ { print "     " $6 }'
 done
-echo "installed: lcm-show through lcm-emu shows Hello/World, man pages found"
 
-files=$(dpkg -L lcm-tools | grep -E '^/usr/(bin|share/man|share/doc/lcm)/.')
-$sudo dpkg -r lcm-tools >/dev/null
-left=""
-for f in $files; do
-  [ -f "$f" ] && left="$left $f"
+echo "== lintian (fails on an error or a warning)"
+status=0
+# lintian leaves small folders in TMPDIR; let them go with the rest.
+mkdir "$work/tmp"
+report=$(TMPDIR="$work/tmp" lintian --fail-on error,warning --display-info build-package/*.changes build-package/*.dsc 2>&1) || status=$?
+grep -v '^running with root privileges' <<<"$report" | sed 's/^/   /' || true
+[ "$status" -eq 0 ] || { echo "lintian: errors or warnings above"; exit 1; }
+echo "   no error, no warning"
+
+echo "== mandoc -T lint on the packaged man pages"
+mkdir "$work/unpacked" "$work/man"
+for deb in build-package/lcm-tools_*.deb build-package/lcm-emu_*.deb; do
+  dpkg-deb -x "$deb" "$work/unpacked"
 done
-if dpkg -s lcm-tools >/dev/null 2>&1 || [ -n "$left" ]; then
-  echo "left behind after removal:$left"
-  exit 1
-fi
-echo "removed cleanly"
+for page in "$work"/unpacked/usr/share/man/man1/*.1.gz; do
+  name=$(basename "$page" .gz)
+  zcat "$page" >"$work/man/$name"
+  # The version and the date come from debian/changelog.
+  if ! head -n 1 "$work/man/$name" | grep -q "\"lcm $version\""; then
+    echo "$name: the .TH line does not carry version $version: $(head -n 1 "$work/man/$name")"
+    exit 1
+  fi
+done
+mandoc -T lint "$work"/man/*.1
+echo "   clean: $(cd "$work/man" && echo *.1)"
+
+echo "== systemd-analyze security of the units (2.5 or better)"
+for unit in "$work"/unpacked/lib/systemd/system/*.service; do
+  rating=$(systemd-analyze security --offline=true "$unit" 2>/dev/null |
+    sed -n 's/.*Overall exposure level for .*: \([0-9.]*\) .*/\1/p')
+  echo "   $(basename "$unit"): exposure $rating"
+  awk -v r="$rating" 'BEGIN { exit !(r != "" && r <= 2.5) }' || { echo "   more than 2.5"; exit 1; }
+done
+
+echo "== install, run and purge in a throwaway root"
+$sudo scripts/package-throwaway-root.sh "$work/layers" "$version" \
+  build-package/lcm-tools_"$version"_*.deb build-package/lcm-emu_"$version"_*.deb

@@ -1,9 +1,16 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build and the tests need, if any is missing.
+# Installs the Debian packages the build, the tests and the checks need, if
+# any is missing.
 # Usage: scripts/install-deps.sh [extra-package ...]
+#        scripts/install-deps.sh --only package ...   (just those)
 set -euo pipefail
 
-packages=(cmake make g++ dpkg-dev libgtest-dev libgmock-dev clang libclang-rt-14-dev clang-tidy clang-format cppcheck "$@")
+if [ "${1:-}" = --only ]; then
+  shift
+  packages=("$@")
+else
+  packages=(cmake make g++ dpkg-dev libgtest-dev libgmock-dev clang libclang-rt-14-dev clang-tidy clang-format cppcheck "$@")
+fi
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
@@ -20,6 +27,6 @@ if [ "$(id -u)" -ne 0 ]; then
     exit 1
   fi
 fi
-export DEBIAN_FRONTEND=noninteractive
-$sudo apt-get update -qq
-$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+# Through env: sudo would drop an exported DEBIAN_FRONTEND.
+$sudo env DEBIAN_FRONTEND=noninteractive apt-get update -qq
+$sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

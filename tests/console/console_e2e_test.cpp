@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "bytes.h"
+#include "needs_namespaces.h"
 
 namespace {
 
@@ -162,6 +163,7 @@ std::string after_menu(const std::string &output)
 
 TEST(ConsoleE2e, PipedSessionThroughEveryOperation)
 {
+  SKIP_WITHOUT_NAMESPACES();
   const std::string wire = ::testing::TempDir() + "console_e2e_wire.bin";
   Session session;
   launch(&session, {"--wire", wire});
@@ -205,6 +207,7 @@ TEST(ConsoleE2e, PipedSessionThroughEveryOperation)
 
 TEST(ConsoleE2e, UpPressWhileTheWatcherRunsIsNamedAndEchoed)
 {
+  SKIP_WITHOUT_NAMESPACES();
   Session session;
   launch(&session, {"--press", "up@500+1500"});
   send(&session, "clear_screen\nstart_watcher\n");
@@ -231,6 +234,7 @@ TEST(ConsoleE2e, UpPressWhileTheWatcherRunsIsNamedAndEchoed)
 // name no button and are told of once, and the session fails.
 TEST(ConsoleE2e, SilentModuleIsReportedOnStandardErrorAndTheSessionFails)
 {
+  SKIP_WITHOUT_NAMESPACES();
   Session session;
   launch(&session, {"--silent", "--trace"});
   send(&session, "show_position\ncursor_next\nstart_watcher\n");
@@ -253,6 +257,7 @@ TEST(ConsoleE2e, SilentModuleIsReportedOnStandardErrorAndTheSessionFails)
 
 TEST(ConsoleE2e, WithoutAPortEveryEntryFailsOnStandardError)
 {
+  SKIP_WITHOUT_NAMESPACES();
   Session session;
   launch(&session, {"--no-device"});
   send(&session, "show_cursor\nstart_watcher\nquit\n");
@@ -269,6 +274,7 @@ TEST(ConsoleE2e, WithoutAPortEveryEntryFailsOnStandardError)
 // and send nothing, and the session fails; the good ones still go out.
 TEST(ConsoleE2e, OnlyWholeNumbersPlaceTheCursor)
 {
+  SKIP_WITHOUT_NAMESPACES();
   const std::string wire = ::testing::TempDir() + "console_e2e_numbers.bin";
   Session session;
   launch(&session, {"--wire", wire});
@@ -294,6 +300,7 @@ TEST(ConsoleE2e, OnlyWholeNumbersPlaceTheCursor)
 // module goes quiet, one when it answers again, and a later press still shows.
 TEST(ConsoleE2e, WatcherSaysOnceWhenTheModuleGoesQuietAndOnceWhenItIsBack)
 {
+  SKIP_WITHOUT_NAMESPACES();
   Session session;
   launch(&session, {"--silent-between", "1500-3500", "--press", "up@5000+1000"});
   send(&session, "start_watcher\n");
@@ -313,6 +320,7 @@ TEST(ConsoleE2e, WatcherSaysOnceWhenTheModuleGoesQuietAndOnceWhenItIsBack)
 // whole echo, the line ends with it, and the status is 128 + the signal.
 TEST(ConsoleE2e, SigtermDuringAHeldButtonsEchoLeavesTheWholeEcho)
 {
+  SKIP_WITHOUT_NAMESPACES();
   const std::string wire = ::testing::TempDir() + "console_e2e_sigterm.bin";
   Session session;
   launch(&session, {"--wire", wire, "--press", "up@300+60000"});
@@ -331,6 +339,7 @@ TEST(ConsoleE2e, SigtermDuringAHeldButtonsEchoLeavesTheWholeEcho)
 
 TEST(ConsoleE2e, SignalsWhileWaitingForInputEndTheConsoleAtOnce)
 {
+  SKIP_WITHOUT_NAMESPACES();
   for (const int signal_number : {SIGINT, SIGHUP}) {
     Session session;
     launch(&session, {});
@@ -345,6 +354,7 @@ TEST(ConsoleE2e, SignalsWhileWaitingForInputEndTheConsoleAtOnce)
 
 TEST(ConsoleE2e, HelpAndVersionAnswerOnStandardOutputAndOtherArgumentsAreRefused)
 {
+  SKIP_WITHOUT_NAMESPACES();
   const std::string version = std::string(LCM_VERSION) + "\n";
   Session help;
   launch(&help, {}, {"--help"});
@@ -379,6 +389,7 @@ size_t count_of(const std::string &text, const std::string &part)
 // nor a later position query.
 TEST(ConsoleE2e, LateReplyNeverAnswersALaterQuery)
 {
+  SKIP_WITHOUT_NAMESPACES();
   Session session;
   // Far beyond the console's read wait of about a second, even on a loaded machine.
   launch(&session, {"--trace", "--late-reply", "1:4000"});

@@ -23,6 +23,8 @@
 #include <unistd.h>
 #include <vector>
 
+#include "needs_namespaces.h"
+
 namespace {
 
 using Bytes = std::vector<unsigned char>;
@@ -216,6 +218,7 @@ std::vector<TraceLine> trace_of(const std::string &err)
 
 TEST(LcmShowThroughEmulator, HelloWorldBytesAndScreen)
 {
+  SKIP_WITHOUT_NAMESPACES();
   const Outcome outcome = show({}, "Hello", "World");
   EXPECT_EQ(outcome.status, 0) << outcome.err;
   EXPECT_EQ(hex(outcome.wire), hex(hello_world_stream()));
@@ -226,6 +229,7 @@ TEST(LcmShowThroughEmulator, HelloWorldBytesAndScreen)
 
 TEST(LcmShowThroughEmulator, TraceNamesEveryCommandAndReply)
 {
+  SKIP_WITHOUT_NAMESPACES();
   const Outcome outcome = show({"--trace"}, "Hi", "Yo");
   EXPECT_EQ(outcome.status, 0) << outcome.err;
   std::vector<std::string> commands;
@@ -249,6 +253,7 @@ TEST(LcmShowThroughEmulator, TraceNamesEveryCommandAndReply)
 
 TEST(LcmShowThroughEmulator, LongFirstLineIsCutAndTheCursorPutOnColumn15)
 {
+  SKIP_WITHOUT_NAMESPACES();
   const Outcome outcome = show({}, "ABCDEFGHIJKLMNOPQRS", "xy");
   EXPECT_EQ(outcome.status, 0) << outcome.err;
   const Bytes expected =
@@ -260,6 +265,7 @@ TEST(LcmShowThroughEmulator, LongFirstLineIsCutAndTheCursorPutOnColumn15)
 
 TEST(LcmShowThroughEmulator, EmptyFirstLineStillAsksThePositionAndWritesRow1)
 {
+  SKIP_WITHOUT_NAMESPACES();
   const Outcome outcome = show({}, "", "World");
   EXPECT_EQ(outcome.status, 0) << outcome.err;
   const Bytes expected = join({START_UP,
@@ -272,6 +278,7 @@ TEST(LcmShowThroughEmulator, EmptyFirstLineStillAsksThePositionAndWritesRow1)
 
 TEST(LcmShowThroughEmulator, WrongArgumentCountPrintsUsageAndLeavesTheLineAlone)
 {
+  SKIP_WITHOUT_NAMESPACES();
   const std::vector<std::vector<std::string>> commands = {
       {LCM_SHOW_PATH}, {LCM_SHOW_PATH, "one"}, {LCM_SHOW_PATH, "a", "b", "c"}};
   for (const auto &command : commands) {
@@ -286,6 +293,7 @@ TEST(LcmShowThroughEmulator, WrongArgumentCountPrintsUsageAndLeavesTheLineAlone)
 
 TEST(LcmShowThroughEmulator, MissingDeviceGivesPerrorsLineAndStatus1)
 {
+  SKIP_WITHOUT_NAMESPACES();
   const Outcome outcome = show({"--no-device"}, "Hello", "World");
   EXPECT_EQ(outcome.status, 1);
   EXPECT_EQ(outcome.err, "/dev/ttyS1: No such file or directory\n");
@@ -294,6 +302,7 @@ TEST(LcmShowThroughEmulator, MissingDeviceGivesPerrorsLineAndStatus1)
 
 TEST(LcmShowThroughEmulator, SilentModuleEndsInOneLineNamingThePort)
 {
+  SKIP_WITHOUT_NAMESPACES();
   const Outcome outcome = show({"--silent"}, "Hello", "World");
   EXPECT_EQ(outcome.status, 1);
   const std::vector<std::string> lines = lines_of(outcome.err);
@@ -311,6 +320,7 @@ TEST(LcmShowThroughEmulator, SilentModuleEndsInOneLineNamingThePort)
 
 TEST(LcmShowThroughEmulator, LateReplyWithinTheReadWaitStillSucceeds)
 {
+  SKIP_WITHOUT_NAMESPACES();
   const Outcome outcome = show({"--reply-delay", "400"}, "Hello", "World");
   EXPECT_EQ(outcome.status, 0) << outcome.err;
   EXPECT_EQ(hex(outcome.wire), hex(hello_world_stream()));
@@ -319,6 +329,7 @@ TEST(LcmShowThroughEmulator, LateReplyWithinTheReadWaitStillSucceeds)
 
 TEST(LcmShowThroughEmulator, LeadByteInTextIsReplacedAndTheDisplayStaysOn)
 {
+  SKIP_WITHOUT_NAMESPACES();
   const Outcome outcome = show({}, "\xfe\x02", "x");
   EXPECT_EQ(outcome.status, 0) << outcome.err;
   const Bytes expected = join({START_UP,
@@ -331,6 +342,7 @@ TEST(LcmShowThroughEmulator, LeadByteInTextIsReplacedAndTheDisplayStaysOn)
 
 TEST(LcmShowThroughEmulator, PacedLineCarriesTheSameBytes)
 {
+  SKIP_WITHOUT_NAMESPACES();
   const Outcome outcome = show({"--pace"}, "Hello", "World");
   EXPECT_EQ(outcome.status, 0) << outcome.err;
   EXPECT_EQ(hex(outcome.wire), hex(hello_world_stream()));
@@ -340,6 +352,7 @@ TEST(LcmShowThroughEmulator, PacedLineCarriesTheSameBytes)
 // A reply of A5 reads as row 1, column 5: the driver clamps to 11 characters.
 TEST(LcmShowThroughEmulator, GarbageRepliesAreTakenAsPositions)
 {
+  SKIP_WITHOUT_NAMESPACES();
   const Outcome outcome = show({"--garbage"}, "ABCDEFGHIJKLMNOP", "xy");
   EXPECT_EQ(outcome.status, 0) << outcome.err;
   const Bytes expected =
@@ -351,6 +364,7 @@ TEST(LcmShowThroughEmulator, GarbageRepliesAreTakenAsPositions)
 
 TEST(LcmShowThroughEmulator, HangUpMakesWritesFail)
 {
+  SKIP_WITHOUT_NAMESPACES();
   const Outcome outcome = show({"--hangup-after", "20"}, "Hello", "World");
   EXPECT_EQ(outcome.status, 1);
   EXPECT_EQ(hex(outcome.wire), hex(join({START_UP, bytes({0xFE, 0x06, 0xFE, 0x03})})));
@@ -362,6 +376,7 @@ TEST(LcmShowThroughEmulator, HangUpMakesWritesFail)
 
 TEST(LcmShowThroughEmulator, RunsForAnOrdinaryUser)
 {
+  SKIP_WITHOUT_NAMESPACES();
   if (geteuid() != 0)
     GTEST_SKIP() << "already an ordinary user: every other test covers it";
   // The build tree may sit where an ordinary user cannot reach; copies can.
@@ -387,6 +402,7 @@ TEST(LcmShowThroughEmulator, RunsForAnOrdinaryUser)
 // window's end) outside it, with no clock reading in between to blur the edge.
 TEST(ButtonsThroughEmulator, PressAnswersUpInsideItsWindowOnly)
 {
+  SKIP_WITHOUT_NAMESPACES();
   constexpr long WINDOW_START = 200;
   constexpr long WINDOW_END = 600;
   const Outcome outcome = run_emulator({"--trace", "--press", "up@200+400"}, {KEY_PROBE_PATH, "1200"});
@@ -416,6 +432,7 @@ TEST(ButtonsThroughEmulator, PressAnswersUpInsideItsWindowOnly)
 
 TEST(EmulatorExit, PassesOnTheCommandsStatusAndSignal)
 {
+  SKIP_WITHOUT_NAMESPACES();
   EXPECT_EQ(run_emulator({}, {"/bin/sh", "-c", "exit 7"}).status, 7);
   EXPECT_EQ(run_emulator({}, {"/bin/sh", "-c", "kill -TERM $$"}).status, 128 + SIGTERM);
   const Outcome missing = run_emulator({}, {"/nonexistent/program"});
@@ -426,6 +443,7 @@ TEST(EmulatorExit, PassesOnTheCommandsStatusAndSignal)
 
 TEST(EmulatorLine, WarnsWhenTheCommandLeavesTheLineCooked)
 {
+  SKIP_WITHOUT_NAMESPACES();
   const Outcome cooked = run_emulator({}, {"/bin/sh", "-c", "printf AB > /dev/ttyS1"});
   EXPECT_EQ(cooked.status, 0);
   EXPECT_EQ(hex(cooked.wire), hex(text("AB")));
@@ -441,6 +459,7 @@ TEST(EmulatorLine, WarnsWhenTheCommandLeavesTheLineCooked)
 // The command's private /dev must leave the machine's own untouched.
 TEST(EmulatorLine, MachineDevIsUntouched)
 {
+  SKIP_WITHOUT_NAMESPACES();
   struct stat before {};
   const bool existed = stat("/dev/ttyS1", &before) == 0;
   const Outcome outcome = run_emulator({}, {"/bin/sh", "-c", "test -c /dev/ttyS1 && test -c /dev/null"});
@@ -493,6 +512,7 @@ std::string shown(const std::string &argument)
 
 TEST(LcmShowThroughEmulator, RandomArgumentsNeverBreakTheLine)
 {
+  SKIP_WITHOUT_NAMESPACES();
   // A new seed each run, printed so that a failure can be replayed.
   const char *fixed = getenv("LCM_TEST_SEED");
   const unsigned seed = fixed ? static_cast<unsigned>(strtoul(fixed, nullptr, 10)) : std::random_device{}();
@@ -528,6 +548,7 @@ Bytes show_stream(const std::string &line1, const std::string &line2)
 // port, so the line carries two whole runs and the screen one whole pair.
 TEST(SharedLine, TwoShowsStartedTogetherLeaveOneWholePair)
 {
+  SKIP_WITHOUT_NAMESPACES();
   for (int run = 0; run < 3; run++) {
     const Outcome outcome = run_emulator(
         {}, {"/bin/sh", "-c", R"("$0" aaaa bbbb & "$0" cccc dddd; a=$?; wait $!; echo "status $a $?")",
@@ -545,6 +566,7 @@ TEST(SharedLine, TwoShowsStartedTogetherLeaveOneWholePair)
 
 TEST(SharedLine, PortHeldByAnotherProgramRefusesShowAfterTheWait)
 {
+  SKIP_WITHOUT_NAMESPACES();
   const Outcome outcome =
       run_emulator({}, {"/usr/bin/flock", "/dev/ttyS1", "-c", std::string(LCM_SHOW_PATH) + " Hello World"});
   EXPECT_EQ(outcome.status, 1);
@@ -560,6 +582,7 @@ TEST(SharedLine, PortHeldByAnotherProgramRefusesShowAfterTheWait)
 // answers, so every later write finds the port busy.
 TEST(SharedLine, LineThatStaysBusyEndsShowWithStatus1)
 {
+  SKIP_WITHOUT_NAMESPACES();
   const Outcome outcome = show({"--stall-after", "22"}, "Hello", "World");
   EXPECT_EQ(outcome.status, 1);
   EXPECT_EQ(outcome.err, "lcm-show: /dev/ttyS1: the port stayed busy, bytes were not sent\n");
@@ -570,6 +593,7 @@ TEST(SharedLine, LineThatStaysBusyEndsShowWithStatus1)
 // program's own messages would reach the module as text.
 TEST(ClosedStreams, MessagesNeverReachTheWire)
 {
+  SKIP_WITHOUT_NAMESPACES();
   const Outcome show_run =
       run_emulator({"--silent"}, {"/bin/sh", "-c", "exec \"$0\" Hello World 2>&-", LCM_SHOW_PATH});
   EXPECT_EQ(show_run.status, 1);
@@ -585,6 +609,7 @@ TEST(ClosedStreams, MessagesNeverReachTheWire)
 // The command makes its private /dev/ttyS1 something other than a terminal.
 TEST(NotASerialLine, IsRefusedAndLeftAsItWas)
 {
+  SKIP_WITHOUT_NAMESPACES();
   const std::vector<std::string> setups = {"mkfifo /dev/ttyS1", "printf keep > /dev/ttyS1",
                                            "ln -s /dev/null /dev/ttyS1"};
   for (const std::string &setup : setups) {
@@ -612,6 +637,7 @@ bool process_gone(pid_t pid)
 
 TEST(EmulatorLifetime, KilledEmulatorLeavesNoCommandRunning)
 {
+  SKIP_WITHOUT_NAMESPACES();
   const Scratch scratch;
   const std::string pid_file = scratch.file("out");
   fflush(nullptr);

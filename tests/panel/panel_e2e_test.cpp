@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "bytes.h"
+#include "needs_namespaces.h"
 #include "wire.h"
 
 namespace {
@@ -201,6 +202,7 @@ bool process_gone(const std::string &pid)
 
 TEST(PanelE2e, FirstPageShowsAtStartAndPagingWrapsBothWays)
 {
+  SKIP_WITHOUT_NAMESPACES();
   const Scratch scratch;
   const std::string &dir = scratch.path;
   Session run;
@@ -225,6 +227,7 @@ TEST(PanelE2e, FirstPageShowsAtStartAndPagingWrapsBothWays)
 
 TEST(PanelE2e, ButtonHeldForASecondPagesOnce)
 {
+  SKIP_WITHOUT_NAMESPACES();
   const Scratch scratch;
   const std::string &dir = scratch.path;
   Session run;
@@ -248,6 +251,7 @@ TEST(PanelE2e, ButtonHeldForASecondPagesOnce)
 
 TEST(PanelE2e, ConstantPageSendsNoTextAfterItsFirstDraw)
 {
+  SKIP_WITHOUT_NAMESPACES();
   const Scratch scratch;
   const std::string &dir = scratch.path;
   const std::string runs = dir + "/runs";
@@ -261,6 +265,7 @@ TEST(PanelE2e, ConstantPageSendsNoTextAfterItsFirstDraw)
 
 TEST(PanelE2e, ChangingPageIsRedrawnWithinItsInterval)
 {
+  SKIP_WITHOUT_NAMESPACES();
   const Scratch scratch;
   const std::string &dir = scratch.path;
   const std::string runs = dir + "/runs";
@@ -287,6 +292,7 @@ TEST(PanelE2e, ChangingPageIsRedrawnWithinItsInterval)
 
 TEST(PanelE2e, HangingPageIsKilledAtItsTimeoutWhilePressesStillPage)
 {
+  SKIP_WITHOUT_NAMESPACES();
   const Scratch scratch;
   const std::string &dir = scratch.path;
   const std::string pids = dir + "/pids";
@@ -326,6 +332,7 @@ TEST(PanelE2e, HangingPageIsKilledAtItsTimeoutWhilePressesStillPage)
 
 TEST(PanelE2e, StopSignalsEndWithStatus0AndTheExitTextShownLast)
 {
+  SKIP_WITHOUT_NAMESPACES();
   for (const int signal_number : {SIGTERM, SIGINT, SIGHUP}) {
     SCOPED_TRACE(strsignal(signal_number));
     const Scratch scratch;
@@ -344,6 +351,7 @@ TEST(PanelE2e, StopSignalsEndWithStatus0AndTheExitTextShownLast)
 
 TEST(PanelE2e, StopWhileAPageCommandRunsKillsIt)
 {
+  SKIP_WITHOUT_NAMESPACES();
   const Scratch scratch;
   const std::string &dir = scratch.path;
   const std::string pid = dir + "/pid";
@@ -359,6 +367,7 @@ TEST(PanelE2e, StopWhileAPageCommandRunsKillsIt)
 
 TEST(PanelE2e, PortHeldByAnotherProgramEndsInOneLineAndStatus1)
 {
+  SKIP_WITHOUT_NAMESPACES();
   const Scratch scratch;
   const std::string &dir = scratch.path;
   const std::string ready = dir + "/ready";
@@ -381,6 +390,7 @@ TEST(PanelE2e, PortHeldByAnotherProgramEndsInOneLineAndStatus1)
 
 TEST(PanelE2e, SilentModuleIsReportedOnce)
 {
+  SKIP_WITHOUT_NAMESPACES();
   const Scratch scratch;
   const std::string &dir = scratch.path;
   Session run;
@@ -394,6 +404,7 @@ TEST(PanelE2e, SilentModuleIsReportedOnce)
 // Closed streams would otherwise be taken by a page command's pipe.
 TEST(PanelE2e, StartedWithoutStandardInputAndOutputStillShowsItsPage)
 {
+  SKIP_WITHOUT_NAMESPACES();
   const Scratch scratch;
   Session run;
   launch(&run, scratch.path, {},
@@ -409,6 +420,7 @@ TEST(PanelE2e, StartedWithoutStandardInputAndOutputStillShowsItsPage)
 // next is answered in time.
 TEST(PanelE2e, ModuleAwayIsReportedAndOnItsReturnEverythingIsSentAgain)
 {
+  SKIP_WITHOUT_NAMESPACES();
   const Scratch scratch;
   const std::string &dir = scratch.path;
   Session run;
@@ -427,6 +439,7 @@ TEST(PanelE2e, ModuleAwayIsReportedAndOnItsReturnEverythingIsSentAgain)
 
 TEST(PanelE2e, LineHungUpEndsInOneLineAndStatus1)
 {
+  SKIP_WITHOUT_NAMESPACES();
   const Scratch scratch;
   const std::string &dir = scratch.path;
   Session run;
@@ -438,6 +451,7 @@ TEST(PanelE2e, LineHungUpEndsInOneLineAndStatus1)
 
 TEST(PanelE2e, UsageHelpAndVersionLeaveTheLineAlone)
 {
+  SKIP_WITHOUT_NAMESPACES();
   struct Case {
     std::vector<std::string> arguments;
     int status;
