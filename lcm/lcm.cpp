@@ -36,6 +36,10 @@ constexpr unsigned char TEXT_STAND_IN = '?';
 
 pthread_once_t lcm_once = PTHREAD_ONCE_INIT;
 
+// Set while a query's reply may still come after its wait ran out; read and
+// written under the mutex.
+bool reply_owed;
+
 void lcm_start()
 {
   port_open(LCM_PORT);
@@ -72,14 +76,28 @@ int lcm_plain_command(unsigned char code)
   return result;
 }
 
+// A query that gave up waiting may still get its reply, and a module that
+// answers too late may keep doing so. The next query gives that reply the
+// same wait once more and drops it, so that it never answers a later query.
+int lcm_drop_owed_reply()
+{
+  if (!reply_owed)
+    return 0;
+  reply_owed = false;
+  unsigned char stray = 0;
+  return port_read(&stray, 1) < 0 ? -1 : 0;
+}
+
 // The query and the reading of its reply share one hold of the lock, so no
-// other thread's command can come between them. A reply that came after an
-// earlier query gave up waiting is dropped first.
+// other thread's command can come between them. Whatever waits unread before
+// the command bytes came too late for an earlier query and is dropped.
 int lcm_query(unsigned char code, unsigned char *reply)
 {
   lcm_start_once();
   pthread_mutex_lock(&mutex);
-  int result = port_discard_input();
+  int result = lcm_drop_owed_reply();
+  if (result == 0)
+    result = port_discard_input();
   if (result == 0)
     result = lcm_send_command(code);
   if (result == 0) {
@@ -91,6 +109,7 @@ int lcm_query(unsigned char code, unsigned char *reply)
     } else {
       if (count == 0)
         errno = ETIMEDOUT;
+      reply_owed = count == 0;
       result = -1;
     }
   }

@@ -12,8 +12,10 @@
 //
 // The first call of any operation opens the port and starts the module. Every
 // command goes out whole under one process-wide lock, so threads may share the
-// driver. A query first drops whatever waits unread, so a reply that came too
-// late never answers a later query. Results: 0 (or a key code) on success; -1
+// driver. A query first drops whatever waits unread, and after a query that
+// went unanswered the next one first waits up to a second more for that late
+// reply and drops it, so a reply that came too late never answers a later
+// query. Results: 0 (or a key code) on success; -1
 // with errno set on failure, ETIMEDOUT when the module did not answer a query
 // or the output did not leave the host within a second, EBADF when the port
 // could not be opened, EINVAL for a row other than 0 or 1.

@@ -417,4 +417,23 @@ TEST(ConsoleE2e, LateReplyNeverAnswersALaterQuery)
                                                    "Cursor is located on row 1, column 5 now.\n");
 }
 
+// A module that answers every query 1.2 s late, after the read wait: each
+// late reply is waited out and dropped, so the first one (0E, the position
+// after start-up and also the Up code) never shows as a press.
+TEST(ConsoleE2e, ModuleThatAlwaysAnswersTooLateShowsNoPress)
+{
+  SKIP_WITHOUT_NAMESPACES();
+  Session session;
+  launch(&session, {"--trace", "--reply-delay", "1200"});
+  send(&session, "start_watcher\n");
+  EXPECT_TRUE(collect_until(&session, [](const Session &s) { return count_of(s.err, "button query") >= 3; }))
+      << session.err;
+  send(&session, "quit\n");
+  EXPECT_EQ(finish(&session), 1);
+  EXPECT_EQ(session.out.find("button\n"), std::string::npos) << session.out;
+  EXPECT_EQ(
+      count_of(session.err, "lcm-console: /dev/ttyS1: the display module does not answer button queries"), 1U)
+      << session.err;
+}
+
 } // namespace

@@ -29,6 +29,10 @@ std::string traffic;
 std::vector<long long> read_delays;
 Clock::time_point last_write;
 std::deque<unsigned char> replies;
+// A late reply is read before any answer; a read with no query sent since the
+// last one (the driver waiting out a late reply) gets nothing else.
+int late_reply = -1;
+bool query_sent;
 FakeResponder responder;
 unsigned char last_code;
 bool after_prefix;
@@ -53,8 +57,10 @@ void note_code(unsigned char byte)
   std::array<char, 4> hex{};
   snprintf(hex.data(), hex.size(), "%02X", byte);
   note_traffic(hex.data());
-  if (after_prefix)
+  if (after_prefix) {
     last_code = byte;
+    query_sent = query_sent || byte == 0x0A || byte == 0x0B;
+  }
   after_prefix = byte == 0xFE;
 }
 
@@ -67,6 +73,8 @@ void fake_reset()
   traffic.clear();
   read_delays.clear();
   replies.clear();
+  late_reply = -1;
+  query_sent = false;
   responder = nullptr;
   write_error = 0;
   drain_error = 0;
@@ -107,6 +115,12 @@ void fake_queue_replies(std::initializer_list<unsigned char> replies_to_add)
 {
   std::lock_guard<std::mutex> guard(lock);
   replies.insert(replies.end(), replies_to_add.begin(), replies_to_add.end());
+}
+
+void fake_late_reply(unsigned char byte)
+{
+  std::lock_guard<std::mutex> guard(lock);
+  late_reply = byte;
 }
 
 void fake_set_responder(FakeResponder chosen_responder)
@@ -202,12 +216,16 @@ int port_read(unsigned char *buffer, int length)
   if (length < 1)
     return 0;
   int reply = -1;
-  if (responder) {
+  if (late_reply >= 0) {
+    reply = late_reply;
+    late_reply = -1;
+  } else if (query_sent && responder) {
     reply = responder(last_code);
-  } else if (!replies.empty()) {
+  } else if (query_sent && !replies.empty()) {
     reply = replies.front();
     replies.pop_front();
   }
+  query_sent = false;
   if (reply < 0)
     return 0;
   buffer[0] = static_cast<unsigned char>(reply);

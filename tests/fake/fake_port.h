@@ -7,6 +7,7 @@
 //   fake_traffic()               bytes, input discards and drains in order: "discard FE 0A drain"
 //   fake_read_delays()           for each port_read, the microseconds since the last write
 //   fake_queue_replies({..})     replies for the next reads, one byte each
+//   fake_late_reply(byte)        a reply to an earlier query, arriving as the next read starts
 //   fake_set_responder(f)        choose each reply from the query code; -1 is silence
 //   fake_fail_open(on)           make port_open fail as a missing device does
 //   fake_fail_writes(error)      make writes fail with errno error (0: succeed)
@@ -36,6 +37,7 @@ std::vector<FakeWrite> fake_writes();
 std::string fake_traffic();
 std::vector<long long> fake_read_delays();
 void fake_queue_replies(std::initializer_list<unsigned char> replies_to_add);
+void fake_late_reply(unsigned char byte);
 void fake_set_responder(FakeResponder chosen_responder);
 void fake_fail_open(bool on);
 void fake_fail_writes(int error);

@@ -57,6 +57,22 @@ TEST_F(Driver, QueriesDropStaleInputAndPauseBeforeTheReply)
     EXPECT_GE(delay, 10000) << "microseconds between the code byte and the reply's poll";
 }
 
+// A module too slow for the read wait: each reply comes as the next query
+// starts waiting. The late one is waited out and dropped before the next
+// query's bytes, so the Up code meant for the first query is never a press.
+TEST_F(Driver, ReplyOwedByAnUnansweredQueryIsWaitedOutAndDropped)
+{
+  errno = 0;
+  EXPECT_EQ(lcm_get_key(), -1);
+  EXPECT_EQ(errno, ETIMEDOUT);
+  fake_late_reply(0x0E);
+  fake_queue_replies({0x0F, 0x07});
+  EXPECT_EQ(lcm_get_key(), 0x0F);
+  EXPECT_EQ(lcm_get_key(), KEY_DOWN);
+  EXPECT_EQ(fake_traffic(), "discard FE 0B discard FE 0B discard FE 0B");
+  EXPECT_EQ(fake_read_count(), 4) << "one wait for the late reply, one for each query";
+}
+
 TEST_F(Driver, DrainReportsWhetherTheBytesLeft)
 {
   EXPECT_EQ(lcm_drain(), 0);
