@@ -635,38 +635,60 @@ bool process_gone(pid_t pid)
   return name_end != std::string::npos && stat.compare(name_end, 4, ") Z ") == 0;
 }
 
+// Reads the machine-side pids the command wrote; empty until both are there.
+std::vector<pid_t> recorded_pids(const std::vector<std::string> &files)
+{
+  std::vector<pid_t> pids;
+  for (const std::string &file : files) {
+    const auto pid = static_cast<pid_t>(strtol(read_all(file).c_str(), nullptr, 10));
+    if (pid <= 0)
+      return {};
+    pids.push_back(pid);
+  }
+  return pids;
+}
+
+// The command, and what it started in the background, end with the emulator.
+// The command's $$ counts in a namespace of its own, so each process reads
+// its pid from /proc/self/stat, which /proc, the machine's, gives in the
+// machine's count.
 TEST(EmulatorLifetime, KilledEmulatorLeavesNoCommandRunning)
 {
   SKIP_WITHOUT_NAMESPACES();
   const Scratch scratch;
-  const std::string pid_file = scratch.file("out");
+  // Names the scratch folder cleans up after itself.
+  const std::vector<std::string> pid_files = {scratch.file("out"), scratch.file("err")};
   fflush(nullptr);
   const pid_t emulator = fork();
   ASSERT_GE(emulator, 0);
   if (emulator == 0) {
     execl(LCM_EMU_PATH, LCM_EMU_PATH, "--", "/bin/sh", "-c",
-          R"(echo $$ > "$0.tmp"; mv "$0.tmp" "$0"; exec sleep 1000)", pid_file.c_str(),
-          static_cast<char *>(nullptr));
+          R"(record() { read -r pid rest < /proc/self/stat; echo $pid > "$1.tmp"; mv "$1.tmp" "$1"; }
+             (record "$1"; exec sleep 1000) &
+             record "$0"; exec sleep 1000)",
+          pid_files[0].c_str(), pid_files[1].c_str(), static_cast<char *>(nullptr));
     _exit(97);
   }
   const auto start = std::chrono::steady_clock::now();
-  std::string recorded;
-  while ((recorded = read_all(pid_file)).empty() && std::chrono::steady_clock::now() - start < RUN_BOUND)
+  std::vector<pid_t> pids;
+  while ((pids = recorded_pids(pid_files)).empty() && std::chrono::steady_clock::now() - start < RUN_BOUND)
     usleep(10000);
   kill(emulator, SIGKILL);
   waitpid(emulator, nullptr, 0);
-  unlink((pid_file + ".tmp").c_str());
-  ASSERT_FALSE(recorded.empty()) << "the command never started";
-  const auto command = static_cast<pid_t>(strtol(recorded.c_str(), nullptr, 10));
-  ASSERT_GT(command, 0);
-  // Far longer than a signal takes to arrive, far shorter than the sleep.
+  for (const std::string &file : pid_files)
+    unlink((file + ".tmp").c_str());
+  ASSERT_EQ(pids.size(), 2U) << "the command never started its background process";
+  // Far longer than a signal takes to arrive, far shorter than the sleeps.
   constexpr auto DEATH_BOUND = std::chrono::seconds(60);
   const auto killed = std::chrono::steady_clock::now();
-  while (!process_gone(command) && std::chrono::steady_clock::now() - killed < DEATH_BOUND)
+  const auto all_gone = [&] { return process_gone(pids[0]) && process_gone(pids[1]); };
+  while (!all_gone() && std::chrono::steady_clock::now() - killed < DEATH_BOUND)
     usleep(10000);
-  EXPECT_TRUE(process_gone(command)) << "the command outlived the emulator";
-  if (!process_gone(command))
-    kill(command, SIGKILL);
+  EXPECT_TRUE(process_gone(pids[0])) << "the command outlived the emulator";
+  EXPECT_TRUE(process_gone(pids[1])) << "the command's background process outlived the emulator";
+  for (const pid_t pid : pids)
+    if (!process_gone(pid))
+      kill(pid, SIGKILL);
 }
 
 } // namespace
