@@ -1,3 +1,4 @@
+// The init of the command's PID namespace.
 #include "command_init.h"
 
 #include <array>
@@ -5,6 +6,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <ctime>
+#include <pthread.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -17,9 +19,10 @@ constexpr int STATUS_UNKNOWN = 125;
 // Only a bound: a child's end wakes the init at once.
 constexpr timespec LONGEST_WAIT = {1, 0};
 
-// The init is a one-thread copy of the emulator, whose other threads (a
-// sanitizer runtime's) were not copied: a lock one of them held stays held,
-// and fork()'s handlers would wait for it. A plain clone runs no handlers.
+// The init is a one-thread copy of the emulator. Had a sanitizer runtime
+// started threads of its own there, a lock one of them held would stay held
+// in the init, and fork()'s handlers would wait for it; a plain clone runs
+// no handlers.
 pid_t fork_plainly()
 {
   return static_cast<pid_t>(syscall(SYS_clone, SIGCHLD, nullptr, nullptr, nullptr, 0));
@@ -77,13 +80,16 @@ int emu_init_start_command()
   for (const int signal_number : FORWARDED_SIGNALS)
     sigaddset(&handled, signal_number);
   sigset_t previous;
-  if (sigprocmask(SIG_BLOCK, &handled, &previous) < 0)
+  const int refused = pthread_sigmask(SIG_BLOCK, &handled, &previous);
+  if (refused != 0) {
+    errno = refused;
     return -1;
+  }
   const pid_t command = fork_plainly();
   if (command < 0)
     return -1;
   if (command == 0) {
-    sigprocmask(SIG_SETMASK, &previous, nullptr);
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
     return 0;
   }
   close_descriptors();

@@ -635,6 +635,16 @@ bool process_gone(pid_t pid)
   return name_end != std::string::npos && stat.compare(name_end, 4, ") Z ") == 0;
 }
 
+// With standard input at its end the emulator ends the command's input at
+// once; a copy of the pipe's writing end left anywhere else keeps cat waiting.
+TEST(EmulatorLifetime, CommandSeesTheEndOfItsLiveInput)
+{
+  SKIP_WITHOUT_NAMESPACES();
+  const Outcome outcome = run_emulator({"--live"}, {"/bin/sh", "-c", "cat; echo input ended"});
+  EXPECT_EQ(outcome.status, 0) << outcome.err;
+  EXPECT_EQ(outcome.out, "input ended\n" + box("", "", "cursor row 0 column 0\n"));
+}
+
 // Reads the machine-side pids the command wrote; empty until both are there.
 std::vector<pid_t> recorded_pids(const std::vector<std::string> &files)
 {
