@@ -144,15 +144,9 @@ private:
   _exit(97);
 }
 
-Outcome run_emulator(const std::vector<std::string> &options, const std::vector<std::string> &command,
-                     uid_t user = AS_CALLER, const std::string &emulator = LCM_EMU_PATH)
+// Runs the words, which run lcm-emu with --wire at the scratch folder's "wire".
+Outcome run_words(const Scratch &scratch, const std::vector<std::string> &arguments, uid_t user = AS_CALLER)
 {
-  Scratch scratch;
-  std::vector<std::string> arguments = {emulator, "--wire", scratch.file("wire")};
-  arguments.insert(arguments.end(), options.begin(), options.end());
-  arguments.emplace_back("--");
-  arguments.insert(arguments.end(), command.begin(), command.end());
-
   Outcome outcome;
   const auto start = std::chrono::steady_clock::now();
   fflush(nullptr);
@@ -178,6 +172,24 @@ Outcome run_emulator(const std::vector<std::string> &options, const std::vector<
   const std::string wire = read_all(scratch.file("wire"));
   outcome.wire = Bytes(wire.begin(), wire.end());
   return outcome;
+}
+
+std::vector<std::string> emulator_words(const Scratch &scratch, const std::vector<std::string> &options,
+                                        const std::vector<std::string> &command,
+                                        const std::string &emulator = LCM_EMU_PATH)
+{
+  std::vector<std::string> arguments = {emulator, "--wire", scratch.file("wire")};
+  arguments.insert(arguments.end(), options.begin(), options.end());
+  arguments.emplace_back("--");
+  arguments.insert(arguments.end(), command.begin(), command.end());
+  return arguments;
+}
+
+Outcome run_emulator(const std::vector<std::string> &options, const std::vector<std::string> &command,
+                     uid_t user = AS_CALLER, const std::string &emulator = LCM_EMU_PATH)
+{
+  const Scratch scratch;
+  return run_words(scratch, emulator_words(scratch, options, command, emulator), user);
 }
 
 Outcome show(const std::vector<std::string> &options, const std::string &line1, const std::string &line2)
@@ -643,6 +655,33 @@ TEST(EmulatorLifetime, CommandSeesTheEndOfItsLiveInput)
   const Outcome outcome = run_emulator({"--live"}, {"/bin/sh", "-c", "cat; echo input ended"});
   EXPECT_EQ(outcome.status, 0) << outcome.err;
   EXPECT_EQ(outcome.out, "input ended\n" + box("", "", "cursor row 0 column 0\n"));
+}
+
+// Where the kernel grants no PID namespace the command runs as the
+// emulator's own child, as in a user namespace allowed none.
+TEST(EmulatorLifetime, RunsWithoutAPidNamespaceWhereNoneIsAllowed)
+{
+  SKIP_WITHOUT_NAMESPACES();
+  constexpr int NO_LIMIT_SET = 100;
+  const Scratch scratch;
+  std::vector<std::string> arguments = {"/usr/bin/unshare",
+                                        "--user",
+                                        "--map-root-user",
+                                        "/bin/sh",
+                                        "-c",
+                                        "echo 0 > /proc/sys/user/max_pid_namespaces || exit " +
+                                            std::to_string(NO_LIMIT_SET) + R"(; exec "$0" "$@")"};
+  const std::vector<std::string> emulator = emulator_words(
+      scratch, {}, {"/bin/sh", "-c", R"("$0" Hello World; s=$?; echo "pid $$"; exit $s)", LCM_SHOW_PATH});
+  arguments.insert(arguments.end(), emulator.begin(), emulator.end());
+  const Outcome outcome = run_words(scratch, arguments);
+  if (outcome.status == NO_LIMIT_SET || outcome.err.rfind("unshare: ", 0) == 0)
+    GTEST_SKIP() << "no user namespace whose PID namespaces can be limited: " << outcome.err;
+  EXPECT_EQ(outcome.status, 0) << outcome.err;
+  EXPECT_EQ(outcome.err, "");
+  EXPECT_EQ(hex(outcome.wire), hex(hello_world_stream()));
+  EXPECT_EQ(outcome.out.rfind("pid ", 0), 0U) << outcome.out;
+  EXPECT_NE(outcome.out.rfind("pid 2\n", 0), 0U) << "the command got a PID namespace after all";
 }
 
 // Reads the machine-side pids the command wrote; empty until both are there.
