@@ -73,6 +73,11 @@ void make_private_dev(const Run &run, const PrivateSpace &space, int report)
 {
   emu_default_signals();
   make_private_dev(*run, space, report);
+  // Where /proc cannot be mounted (a container that hides parts of the
+  // machine's), the command sees the machine's, in which its own pids name
+  // other processes.
+  if (space.own_pid_namespace)
+    (void)emu_init_mount_proc();
   end_with_emulator(report);
   if (space.own_pid_namespace && emu_init_start_command() < 0)
     fail_in_child(report, EXIT_EMULATOR_FAILURE, "starting the command", errno);

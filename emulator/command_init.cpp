@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <pthread.h>
+#include <sys/mount.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -69,6 +70,11 @@ int command_status(int status)
 }
 
 } // namespace
+
+int emu_init_mount_proc()
+{
+  return mount("proc", "/proc", "proc", MS_NOSUID | MS_NODEV | MS_NOEXEC, nullptr);
+}
 
 // PID 1 ignores every signal it has no handler for. Blocked, the forwarded
 // ones wait for the init's loop instead, from before the command exists.

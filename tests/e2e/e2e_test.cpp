@@ -2,6 +2,7 @@
 // the screen the module ends with, their messages and exit statuses.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -23,6 +24,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "command_processes.h"
 #include "needs_namespaces.h"
 
 namespace {
@@ -657,6 +659,18 @@ TEST(EmulatorLifetime, CommandSeesTheEndOfItsLiveInput)
   EXPECT_EQ(outcome.out, "input ended\n" + box("", "", "cursor row 0 column 0\n"));
 }
 
+// Its pid names the command itself in /proc, as a sanitizer runtime stopping
+// its threads expects.
+TEST(EmulatorLifetime, CommandFindsItselfInProc)
+{
+  SKIP_WITHOUT_NAMESPACES();
+  const Outcome outcome =
+      run_emulator({}, {"/bin/sh", "-c", R"(read -r name < /proc/$$/comm; echo "$$ is $name")"});
+  EXPECT_EQ(outcome.status, 0) << outcome.err;
+  const std::string said = outcome.out.substr(0, outcome.out.find('\n'));
+  EXPECT_EQ(said.substr(said.find(' ') + 1), "is sh") << said;
+}
+
 // Where the kernel grants no PID namespace the command runs as the
 // emulator's own child, as in a user namespace allowed none.
 TEST(EmulatorLifetime, RunsWithoutAPidNamespaceWhereNoneIsAllowed)
@@ -684,7 +698,7 @@ TEST(EmulatorLifetime, RunsWithoutAPidNamespaceWhereNoneIsAllowed)
   EXPECT_NE(outcome.out.rfind("pid 2\n", 0), 0U) << "the command got a PID namespace after all";
 }
 
-// Reads the machine-side pids the command wrote; empty until both are there.
+// Reads the pids the command wrote; empty until both are there.
 std::vector<pid_t> recorded_pids(const std::vector<std::string> &files)
 {
   std::vector<pid_t> pids;
@@ -698,9 +712,6 @@ std::vector<pid_t> recorded_pids(const std::vector<std::string> &files)
 }
 
 // The command, and what it started in the background, end with the emulator.
-// The command's $$ counts in a namespace of its own, so each process reads
-// its pid from /proc/self/stat, which /proc, the machine's, gives in the
-// machine's count.
 TEST(EmulatorLifetime, KilledEmulatorLeavesNoCommandRunning)
 {
   SKIP_WITHOUT_NAMESPACES();
@@ -712,32 +723,40 @@ TEST(EmulatorLifetime, KilledEmulatorLeavesNoCommandRunning)
   ASSERT_GE(emulator, 0);
   if (emulator == 0) {
     execl(LCM_EMU_PATH, LCM_EMU_PATH, "--", "/bin/sh", "-c",
-          R"(record() { read -r pid rest < /proc/self/stat; echo $pid > "$1.tmp"; mv "$1.tmp" "$1"; }
-             (record "$1"; exec sleep 1000) &
-             record "$0"; exec sleep 1000)",
+          R"(record() { echo $2 > "$1.tmp"; mv "$1.tmp" "$1"; }
+             sleep 1000 & record "$1" $!; record "$0" $$; exec sleep 1000)",
           pid_files[0].c_str(), pid_files[1].c_str(), static_cast<char *>(nullptr));
     _exit(97);
   }
   const auto start = std::chrono::steady_clock::now();
-  std::vector<pid_t> pids;
-  while ((pids = recorded_pids(pid_files)).empty() && std::chrono::steady_clock::now() - start < RUN_BOUND)
+  std::vector<pid_t> inner_pids;
+  while ((inner_pids = recorded_pids(pid_files)).empty() &&
+         std::chrono::steady_clock::now() - start < RUN_BOUND)
     usleep(10000);
+  const std::vector<CommandProcess> below = processes_below(emulator);
   kill(emulator, SIGKILL);
   waitpid(emulator, nullptr, 0);
   for (const std::string &file : pid_files)
     unlink((file + ".tmp").c_str());
-  ASSERT_EQ(pids.size(), 2U) << "the command never started its background process";
+  ASSERT_EQ(inner_pids.size(), 2U) << "the command never started its background process";
+  for (const pid_t inner : inner_pids)
+    EXPECT_TRUE(
+        std::any_of(below.begin(), below.end(), [&](const CommandProcess &p) { return p.inner == inner; }))
+        << "no process " << inner << " found below the emulator";
   // Far longer than a signal takes to arrive, far shorter than the sleeps.
   constexpr auto DEATH_BOUND = std::chrono::seconds(60);
   const auto killed = std::chrono::steady_clock::now();
-  const auto all_gone = [&] { return process_gone(pids[0]) && process_gone(pids[1]); };
+  const auto all_gone = [&] {
+    return std::all_of(below.begin(), below.end(),
+                       [](const CommandProcess &p) { return process_gone(p.pid); });
+  };
   while (!all_gone() && std::chrono::steady_clock::now() - killed < DEATH_BOUND)
     usleep(10000);
-  EXPECT_TRUE(process_gone(pids[0])) << "the command outlived the emulator";
-  EXPECT_TRUE(process_gone(pids[1])) << "the command's background process outlived the emulator";
-  for (const pid_t pid : pids)
-    if (!process_gone(pid))
-      kill(pid, SIGKILL);
+  for (const CommandProcess &process : below) {
+    EXPECT_TRUE(process_gone(process.pid)) << "process " << process.inner << " outlived the emulator";
+    if (!process_gone(process.pid))
+      kill(process.pid, SIGKILL);
+  }
 }
 
 } // namespace

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "bytes.h"
+#include "command_processes.h"
 #include "needs_namespaces.h"
 #include "wire.h"
 
@@ -186,26 +187,16 @@ std::string panel_lines(const std::string &err)
 }
 
 // A page command that hangs with a process in the background, which writes
-// its pid to the file. Under the emulator the command's own pids count in a
-// namespace of their own; /proc, the machine's, gives the machine's pid.
+// its pid (in the command's PID namespace) to the file.
 std::string hang(const std::string &pid_file)
 {
-  return "(read -r pid rest < /proc/self/stat; echo $pid >> " + pid_file + "; exec sleep 1000) & wait";
+  return "sleep 1000 & echo $! >> " + pid_file + "; wait";
 }
 
-// A killed process ends a moment after the signal; a zombie is gone too, it
-// waits only for its parent to collect it.
-bool process_gone(const std::string &pid)
+// Whether the process the command knows by that pid has ended.
+bool process_gone(const Session &run, const std::string &pid)
 {
-  const auto deadline = Clock::now() + PATIENCE;
-  for (;;) {
-    const std::string stat = read_file("/proc/" + pid + "/stat");
-    if (stat.empty() || stat.find(") Z ") != std::string::npos)
-      return true;
-    if (Clock::now() > deadline)
-      return false;
-    usleep(10000);
-  }
+  return command_process_gone(run.pid, static_cast<pid_t>(strtol(pid.c_str(), nullptr, 10)));
 }
 
 TEST(PanelE2e, FirstPageShowsAtStartAndPagingWrapsBothWays)
@@ -320,7 +311,7 @@ TEST(PanelE2e, HangingPageIsKilledAtItsTimeoutWhilePressesStillPage)
   std::istringstream started(read_file(pids));
   int hangs = 0;
   for (std::string pid; started >> pid; hangs++)
-    EXPECT_TRUE(process_gone(pid)) << "sleep " << pid << " still runs";
+    EXPECT_TRUE(process_gone(run, pid)) << "sleep " << pid << " still runs";
   EXPECT_EQ(hangs, 2);
   finish(&run);
   EXPECT_EQ(run.status, 0) << panel_lines(run.err);
@@ -376,9 +367,7 @@ TEST(PanelE2e, StopWhileAPageCommandRunsKillsIt)
   kill(run.pid, SIGTERM);
   EXPECT_TRUE(collect_until(&run, [](const Session &r) { return r.out.find('\n') != std::string::npos; }));
   EXPECT_EQ(run.out, "panel: 0\n") << panel_lines(run.err);
-  std::string sleeper = read_file(pid);
-  sleeper.pop_back();
-  EXPECT_TRUE(process_gone(sleeper));
+  EXPECT_TRUE(process_gone(run, read_file(pid)));
   // The second request ends the emulator's run outright.
   finish(&run);
 }
