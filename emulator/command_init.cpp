@@ -64,7 +64,9 @@ int command_status(int status)
       _exit(STATUS_UNKNOWN);
     siginfo_t info{};
     const int signal_number = sigtimedwait(&handled, &info, &LONGEST_WAIT);
-    if (signal_number > 0 && signal_number != SIGCHLD)
+    // What the terminal sends its foreground group (Ctrl-C) reached the
+    // command already, and the emulator passes it on too.
+    if (signal_number > 0 && signal_number != SIGCHLD && info.si_code != SI_KERNEL)
       kill(command, signal_number);
   }
 }
