@@ -9,10 +9,11 @@
 // (an ordinary user, or root in a container that withholds it) is created
 // already inside a new user namespace holding a new mount namespace, in which
 // it keeps its own uid and gid. Root's child enters a mount namespace of its
-// own. In it, a fresh tmpfs is mounted over /dev, the usual nodes are bound back and, when with_device is
-// set, the pseudo-terminal slave at slave path is bound onto /dev/ttyS1. The
-// machine's own /dev/ttyS1 is never opened. Results: 0, or -1 with errno set
-// and failure naming the step that failed (a fixed string).
+// own. In it, a fresh tmpfs is mounted over /dev, the usual nodes are bound
+// back and, when with_device is set, the pseudo-terminal slave at slave path
+// is bound onto /dev/ttyS1. The machine's own /dev/ttyS1 is never opened.
+// Results: 0, or -1 with errno set and failure naming the step that failed
+// (a fixed string).
 #ifndef LCM_EMULATOR_PRIVATE_DEV_H
 #define LCM_EMULATOR_PRIVATE_DEV_H
 
