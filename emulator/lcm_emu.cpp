@@ -119,7 +119,7 @@ int open_wire(Run *run)
 {
   if (run->options.wire_path.empty())
     return 0;
-  run->wire = fopen(run->options.wire_path.c_str(), "wb");
+  run->wire = fopen(run->options.wire_path.c_str(), "wbe");
   if (!run->wire) {
     fprintf(stderr, "lcm-emu: %s: %s\n", run->options.wire_path.c_str(), emu_error_text(errno).c_str());
     return -1;

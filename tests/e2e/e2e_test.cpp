@@ -671,6 +671,15 @@ TEST(EmulatorLifetime, CommandFindsItselfInProc)
   EXPECT_EQ(said.substr(said.find(' ') + 1), "is sh") << said;
 }
 
+// The wire file is the emulator's record of what the command sent; the
+// command must not be able to write into it.
+TEST(EmulatorLifetime, CommandHoldsNoDescriptorOfTheWireFile)
+{
+  SKIP_WITHOUT_NAMESPACES();
+  const Outcome outcome = run_emulator({}, {"/bin/sh", "-c", "ls -l /proc/$$/fd/ | grep -c '/wire$'"});
+  EXPECT_EQ(outcome.out.substr(0, outcome.out.find('\n')), "0") << outcome.out;
+}
+
 // Where the kernel grants no PID namespace the command runs as the
 // emulator's own child, as in a user namespace allowed none.
 TEST(EmulatorLifetime, RunsWithoutAPidNamespaceWhereNoneIsAllowed)
