@@ -1,5 +1,6 @@
-// Starting the command: a pseudo-terminal for its /dev/ttyS1, a fork into a
-// private /dev, and the report of a failure before exec.
+// Starting the command: a pseudo-terminal for its /dev/ttyS1, a child in a
+// private /dev (the command's init, where it may have a PID namespace of its
+// own), and the report of a failure before exec.
 #include <algorithm>
 #include <array>
 #include <cerrno>
@@ -7,10 +8,12 @@
 #include <cstring>
 #include <csignal>
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "command_init.h"
 #include "private_dev.h"
 #include "session.h"
 
@@ -27,39 +30,58 @@ namespace {
   _exit(status);
 }
 
-// The command ends with the emulator, even one killed outright. The request
-// is made after the namespaces are entered, right before the exec that keeps
-// it; an emulator that died before it took hold shows as a new parent.
-void end_with_parent(pid_t parent, int report)
+// The child ends with the emulator, even one killed outright. The request is
+// made after the namespaces are entered; an emulator that died before it took
+// hold has closed the reading end of the report pipe.
+void end_with_emulator(int report)
 {
   if (prctl(PR_SET_PDEATHSIG, SIGKILL) < 0)
     fail_in_child(report, EXIT_EMULATOR_FAILURE, "asking to end with the emulator", errno);
-  if (getppid() != parent)
+  pollfd reader_gone{report, 0, 0};
+  if (poll(&reader_gone, 1, 0) < 0 || (reader_gone.revents & POLLERR) != 0)
     _exit(EXIT_EMULATOR_FAILURE);
 }
 
-[[noreturn]] void run_child(Run *run, const PrivateSpace &space, pid_t parent, int report,
-                            int command_input_read)
+void make_private_dev(const Run &run, const PrivateSpace &space, int report)
 {
-  emu_default_signals();
+  const char *failure = "";
+  if (emu_private_dev(space, run.line.slave_path.c_str(), !run.options.no_device, &failure) == 0)
+    return;
+  const int error = errno;
+  std::array<char, 256> what{};
+  snprintf(what.data(), what.size(), "cannot give the command a private /dev/ttyS1: %s", failure);
+  fail_in_child(report, EXIT_EMULATOR_FAILURE, what.data(), error);
+}
+
+[[noreturn]] void exec_command(Run *run, int report, int command_input_read)
+{
   if (command_input_read >= 0 && dup2(command_input_read, STDIN_FILENO) < 0)
     fail_in_child(report, EXIT_EMULATOR_FAILURE, "connecting the command's input", errno);
-  const char *failure = "";
-  if (emu_private_dev(space, run->line.slave_path.c_str(), !run->options.no_device, &failure) < 0) {
-    const int error = errno;
-    std::array<char, 256> what{};
-    snprintf(what.data(), what.size(), "cannot give the command a private /dev/ttyS1: %s", failure);
-    fail_in_child(report, EXIT_EMULATOR_FAILURE, what.data(), error);
-  }
   std::vector<char *> arguments;
   for (std::string &argument : run->options.command)
     arguments.push_back(argument.data());
   arguments.push_back(nullptr);
-  end_with_parent(parent, report);
   execvp(arguments[0], arguments.data());
   const int error = errno;
   fail_in_child(report, error == ENOENT ? EXIT_NOT_FOUND : EXIT_NOT_EXECUTABLE,
                 run->options.command[0].c_str(), error);
+}
+
+// In a PID namespace of its own the child is the command's init, and the
+// command its child; without one the child becomes the command.
+[[noreturn]] void run_child(Run *run, const PrivateSpace &space, int report, int command_input_read)
+{
+  emu_default_signals();
+  make_private_dev(*run, space, report);
+  // Where /proc cannot be mounted (a container that hides parts of the
+  // machine's), the command sees the machine's, in which its own pids name
+  // other processes.
+  if (space.own_pid_namespace)
+    (void)emu_init_mount_proc();
+  end_with_emulator(report);
+  if (space.own_pid_namespace && emu_init_start_command() < 0)
+    fail_in_child(report, EXIT_EMULATOR_FAILURE, "starting the command", errno);
+  exec_command(run, report, command_input_read);
 }
 
 // Waits for the child's exec: an empty report means the command runs.
@@ -112,7 +134,6 @@ int emu_start_command(Run *run)
   if (run->options.live && pipe2(command_input, O_CLOEXEC) < 0)
     return EXIT_EMULATOR_FAILURE;
   fflush(nullptr);
-  const pid_t parent = getpid();
   PrivateSpace space;
   run->child = emu_fork_private(&space);
   if (run->child < 0) {
@@ -127,7 +148,7 @@ int emu_start_command(Run *run)
   }
   if (run->child == 0) {
     close(report[0]);
-    run_child(run, space, parent, report[1], command_input[0]);
+    run_child(run, space, report[1], command_input[0]);
   }
   close(report[1]);
   if (command_input[0] >= 0) {

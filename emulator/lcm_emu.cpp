@@ -68,7 +68,9 @@ const char *const USAGE =
     "  --version           show the emulator's version\n"
     "\n"
     "An option's value is the next argument or follows '='; '--' is never a value.\n"
-    "The command is killed when lcm-emu dies.\n"
+    "The command is killed when lcm-emu dies. Where the kernel allows it, the\n"
+    "command runs in a PID namespace of its own, and whatever it started is killed\n"
+    "too, both then and when the command ends.\n"
     "\n"
     "Exit status: the command's status, 128+N when signal N ended it, 125 when\n"
     "the emulator itself failed (bad option, no pseudo-terminal, no private /dev),\n"
@@ -117,7 +119,7 @@ int open_wire(Run *run)
 {
   if (run->options.wire_path.empty())
     return 0;
-  run->wire = fopen(run->options.wire_path.c_str(), "wb");
+  run->wire = fopen(run->options.wire_path.c_str(), "wbe");
   if (!run->wire) {
     fprintf(stderr, "lcm-emu: %s: %s\n", run->options.wire_path.c_str(), emu_error_text(errno).c_str());
     return -1;

@@ -193,6 +193,14 @@ bool may_mount()
   return (data[CAP_SYS_ADMIN / BITS].effective & (1U << (CAP_SYS_ADMIN % BITS))) != 0;
 }
 
+// A sanitizer runtime may start a thread in a forked child, and the kernel
+// refuses to move a threaded process into a new user namespace; a child
+// cloned into its namespaces never has to move. fork() takes no namespaces.
+pid_t clone_child(unsigned long namespaces)
+{
+  return static_cast<pid_t>(syscall(SYS_clone, namespaces | SIGCHLD, nullptr, nullptr, nullptr, 0));
+}
+
 } // namespace
 
 pid_t emu_fork_private(PrivateSpace *space)
@@ -200,13 +208,15 @@ pid_t emu_fork_private(PrivateSpace *space)
   space->uid = getuid();
   space->gid = getgid();
   space->in_user_namespace = !may_mount();
-  if (!space->in_user_namespace)
-    return fork();
-  // A sanitizer runtime may start a thread in a forked child, and the kernel
-  // refuses to move a threaded process into a new user namespace; a child
-  // cloned into it never has to move.
-  return static_cast<pid_t>(
-      syscall(SYS_clone, CLONE_NEWUSER | CLONE_NEWNS | SIGCHLD, nullptr, nullptr, nullptr, 0));
+  const unsigned long namespaces = space->in_user_namespace ? CLONE_NEWUSER | CLONE_NEWNS : 0;
+  space->own_pid_namespace = true;
+  const pid_t child = clone_child(namespaces | CLONE_NEWPID);
+  if (child >= 0 || (errno != EINVAL && errno != EPERM && errno != ENOSPC))
+    return child;
+  // Without a PID namespace the command still dies with the emulator, but
+  // what it started in the background may not.
+  space->own_pid_namespace = false;
+  return space->in_user_namespace ? clone_child(namespaces) : fork();
 }
 
 int emu_private_dev(const PrivateSpace &space, const char *slave_path, bool with_device, const char **failure)

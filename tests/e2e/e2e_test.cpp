@@ -2,6 +2,7 @@
 // the screen the module ends with, their messages and exit statuses.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -23,6 +24,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "command_processes.h"
 #include "needs_namespaces.h"
 
 namespace {
@@ -144,15 +146,9 @@ private:
   _exit(97);
 }
 
-Outcome run_emulator(const std::vector<std::string> &options, const std::vector<std::string> &command,
-                     uid_t user = AS_CALLER, const std::string &emulator = LCM_EMU_PATH)
+// Runs the words, which run lcm-emu with --wire at the scratch folder's "wire".
+Outcome run_words(const Scratch &scratch, const std::vector<std::string> &arguments, uid_t user = AS_CALLER)
 {
-  Scratch scratch;
-  std::vector<std::string> arguments = {emulator, "--wire", scratch.file("wire")};
-  arguments.insert(arguments.end(), options.begin(), options.end());
-  arguments.emplace_back("--");
-  arguments.insert(arguments.end(), command.begin(), command.end());
-
   Outcome outcome;
   const auto start = std::chrono::steady_clock::now();
   fflush(nullptr);
@@ -178,6 +174,24 @@ Outcome run_emulator(const std::vector<std::string> &options, const std::vector<
   const std::string wire = read_all(scratch.file("wire"));
   outcome.wire = Bytes(wire.begin(), wire.end());
   return outcome;
+}
+
+std::vector<std::string> emulator_words(const Scratch &scratch, const std::vector<std::string> &options,
+                                        const std::vector<std::string> &command,
+                                        const std::string &emulator = LCM_EMU_PATH)
+{
+  std::vector<std::string> arguments = {emulator, "--wire", scratch.file("wire")};
+  arguments.insert(arguments.end(), options.begin(), options.end());
+  arguments.emplace_back("--");
+  arguments.insert(arguments.end(), command.begin(), command.end());
+  return arguments;
+}
+
+Outcome run_emulator(const std::vector<std::string> &options, const std::vector<std::string> &command,
+                     uid_t user = AS_CALLER, const std::string &emulator = LCM_EMU_PATH)
+{
+  const Scratch scratch;
+  return run_words(scratch, emulator_words(scratch, options, command, emulator), user);
 }
 
 Outcome show(const std::vector<std::string> &options, const std::string &line1, const std::string &line2)
@@ -635,38 +649,123 @@ bool process_gone(pid_t pid)
   return name_end != std::string::npos && stat.compare(name_end, 4, ") Z ") == 0;
 }
 
+// With standard input at its end the emulator ends the command's input at
+// once; a copy of the pipe's writing end left anywhere else keeps cat waiting.
+TEST(EmulatorLifetime, CommandSeesTheEndOfItsLiveInput)
+{
+  SKIP_WITHOUT_NAMESPACES();
+  const Outcome outcome = run_emulator({"--live"}, {"/bin/sh", "-c", "cat; echo input ended"});
+  EXPECT_EQ(outcome.status, 0) << outcome.err;
+  EXPECT_EQ(outcome.out, "input ended\n" + box("", "", "cursor row 0 column 0\n"));
+}
+
+// Its pid names the command itself in /proc, as a sanitizer runtime stopping
+// its threads expects.
+TEST(EmulatorLifetime, CommandFindsItselfInProc)
+{
+  SKIP_WITHOUT_NAMESPACES();
+  const Outcome outcome =
+      run_emulator({}, {"/bin/sh", "-c", R"(read -r name < /proc/$$/comm; echo "$$ is $name")"});
+  EXPECT_EQ(outcome.status, 0) << outcome.err;
+  const std::string said = outcome.out.substr(0, outcome.out.find('\n'));
+  EXPECT_EQ(said.substr(said.find(' ') + 1), "is sh") << said;
+}
+
+// The wire file is the emulator's record of what the command sent; the
+// command must not be able to write into it.
+TEST(EmulatorLifetime, CommandHoldsNoDescriptorOfTheWireFile)
+{
+  SKIP_WITHOUT_NAMESPACES();
+  const Outcome outcome = run_emulator({}, {"/bin/sh", "-c", "ls -l /proc/$$/fd/ | grep -c '/wire$'"});
+  EXPECT_EQ(outcome.out.substr(0, outcome.out.find('\n')), "0") << outcome.out;
+}
+
+// Where the kernel grants no PID namespace the command runs as the
+// emulator's own child, as in a user namespace allowed none.
+TEST(EmulatorLifetime, RunsWithoutAPidNamespaceWhereNoneIsAllowed)
+{
+  SKIP_WITHOUT_NAMESPACES();
+  constexpr int NO_LIMIT_SET = 100;
+  const Scratch scratch;
+  std::vector<std::string> arguments = {"/usr/bin/unshare",
+                                        "--user",
+                                        "--map-root-user",
+                                        "/bin/sh",
+                                        "-c",
+                                        "echo 0 > /proc/sys/user/max_pid_namespaces || exit " +
+                                            std::to_string(NO_LIMIT_SET) + R"(; exec "$0" "$@")"};
+  const std::vector<std::string> emulator = emulator_words(
+      scratch, {}, {"/bin/sh", "-c", R"("$0" Hello World; s=$?; echo "pid $$"; exit $s)", LCM_SHOW_PATH});
+  arguments.insert(arguments.end(), emulator.begin(), emulator.end());
+  const Outcome outcome = run_words(scratch, arguments);
+  if (outcome.status == NO_LIMIT_SET || outcome.err.rfind("unshare: ", 0) == 0)
+    GTEST_SKIP() << "no user namespace whose PID namespaces can be limited: " << outcome.err;
+  EXPECT_EQ(outcome.status, 0) << outcome.err;
+  EXPECT_EQ(outcome.err, "");
+  EXPECT_EQ(hex(outcome.wire), hex(hello_world_stream()));
+  EXPECT_EQ(outcome.out.rfind("pid ", 0), 0U) << outcome.out;
+  EXPECT_NE(outcome.out.rfind("pid 2\n", 0), 0U) << "the command got a PID namespace after all";
+}
+
+// Reads the pids the command wrote; empty until both are there.
+std::vector<pid_t> recorded_pids(const std::vector<std::string> &files)
+{
+  std::vector<pid_t> pids;
+  for (const std::string &file : files) {
+    const auto pid = static_cast<pid_t>(strtol(read_all(file).c_str(), nullptr, 10));
+    if (pid <= 0)
+      return {};
+    pids.push_back(pid);
+  }
+  return pids;
+}
+
+// The command, and what it started in the background, end with the emulator.
 TEST(EmulatorLifetime, KilledEmulatorLeavesNoCommandRunning)
 {
   SKIP_WITHOUT_NAMESPACES();
   const Scratch scratch;
-  const std::string pid_file = scratch.file("out");
+  // Names the scratch folder cleans up after itself.
+  const std::vector<std::string> pid_files = {scratch.file("out"), scratch.file("err")};
   fflush(nullptr);
   const pid_t emulator = fork();
   ASSERT_GE(emulator, 0);
   if (emulator == 0) {
     execl(LCM_EMU_PATH, LCM_EMU_PATH, "--", "/bin/sh", "-c",
-          R"(echo $$ > "$0.tmp"; mv "$0.tmp" "$0"; exec sleep 1000)", pid_file.c_str(),
-          static_cast<char *>(nullptr));
+          R"(record() { echo $2 > "$1.tmp"; mv "$1.tmp" "$1"; }
+             sleep 1000 & record "$1" $!; record "$0" $$; exec sleep 1000)",
+          pid_files[0].c_str(), pid_files[1].c_str(), static_cast<char *>(nullptr));
     _exit(97);
   }
   const auto start = std::chrono::steady_clock::now();
-  std::string recorded;
-  while ((recorded = read_all(pid_file)).empty() && std::chrono::steady_clock::now() - start < RUN_BOUND)
+  std::vector<pid_t> inner_pids;
+  while ((inner_pids = recorded_pids(pid_files)).empty() &&
+         std::chrono::steady_clock::now() - start < RUN_BOUND)
     usleep(10000);
+  const std::vector<CommandProcess> below = processes_below(emulator);
   kill(emulator, SIGKILL);
   waitpid(emulator, nullptr, 0);
-  unlink((pid_file + ".tmp").c_str());
-  ASSERT_FALSE(recorded.empty()) << "the command never started";
-  const auto command = static_cast<pid_t>(strtol(recorded.c_str(), nullptr, 10));
-  ASSERT_GT(command, 0);
-  // Far longer than a signal takes to arrive, far shorter than the sleep.
+  for (const std::string &file : pid_files)
+    unlink((file + ".tmp").c_str());
+  ASSERT_EQ(inner_pids.size(), 2U) << "the command never started its background process";
+  for (const pid_t inner : inner_pids)
+    EXPECT_TRUE(
+        std::any_of(below.begin(), below.end(), [&](const CommandProcess &p) { return p.inner == inner; }))
+        << "no process " << inner << " found below the emulator";
+  // Far longer than a signal takes to arrive, far shorter than the sleeps.
   constexpr auto DEATH_BOUND = std::chrono::seconds(60);
   const auto killed = std::chrono::steady_clock::now();
-  while (!process_gone(command) && std::chrono::steady_clock::now() - killed < DEATH_BOUND)
+  const auto all_gone = [&] {
+    return std::all_of(below.begin(), below.end(),
+                       [](const CommandProcess &p) { return process_gone(p.pid); });
+  };
+  while (!all_gone() && std::chrono::steady_clock::now() - killed < DEATH_BOUND)
     usleep(10000);
-  EXPECT_TRUE(process_gone(command)) << "the command outlived the emulator";
-  if (!process_gone(command))
-    kill(command, SIGKILL);
+  for (const CommandProcess &process : below) {
+    EXPECT_TRUE(process_gone(process.pid)) << "process " << process.inner << " outlived the emulator";
+    if (!process_gone(process.pid))
+      kill(process.pid, SIGKILL);
+  }
 }
 
 } // namespace

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "bytes.h"
+#include "command_processes.h"
 #include "needs_namespaces.h"
 #include "wire.h"
 
@@ -185,19 +186,17 @@ std::string panel_lines(const std::string &err)
   return lines;
 }
 
-// A killed process ends a moment after the signal; a zombie is gone too, it
-// waits only for its parent to collect it.
-bool process_gone(const std::string &pid)
+// A page command that hangs with a process in the background, which writes
+// its pid (in the command's PID namespace) to the file.
+std::string hang(const std::string &pid_file)
 {
-  const auto deadline = Clock::now() + PATIENCE;
-  for (;;) {
-    const std::string stat = read_file("/proc/" + pid + "/stat");
-    if (stat.empty() || stat.find(") Z ") != std::string::npos)
-      return true;
-    if (Clock::now() > deadline)
-      return false;
-    usleep(10000);
-  }
+  return "sleep 1000 & echo $! >> " + pid_file + "; wait";
+}
+
+// Whether the process the command knows by that pid has ended.
+bool process_gone(const Session &run, const std::string &pid)
+{
+  return command_process_gone(run.pid, static_cast<pid_t>(strtol(pid.c_str(), nullptr, 10)));
 }
 
 TEST(PanelE2e, FirstPageShowsAtStartAndPagingWrapsBothWays)
@@ -303,11 +302,17 @@ TEST(PanelE2e, HangingPageIsKilledAtItsTimeoutWhilePressesStillPage)
   launch(&run, dir,
          {"--press", "down@400+100", "--press", "down@2800+100", "--press", "up@3400+100", "--press",
           "down@3700+100"},
-         {"--timeout", "1.5", "--every", "60", "echo zero", "sleep 1000 & echo $! >> " + pids + "; wait",
+         {"--timeout", "1.5", "--every", "60", "echo zero", hang(pids),
           "echo two; echo x >> " + runs + "; wc -l < " + runs});
   EXPECT_TRUE(collect_until(&run, [](const Session &r) {
     return count_of(r.err, "text '2' at row 1 column 0") >= 1;
   })) << run.err;
+  // Checked while the panel runs: the emulator kills whatever is left when it ends.
+  std::istringstream started(read_file(pids));
+  int hangs = 0;
+  for (std::string pid; started >> pid; hangs++)
+    EXPECT_TRUE(process_gone(run, pid)) << "sleep " << pid << " still runs";
+  EXPECT_EQ(hangs, 2);
   finish(&run);
   EXPECT_EQ(run.status, 0) << panel_lines(run.err);
   // The hanging page had no text yet: blank after its timeout.
@@ -323,11 +328,6 @@ TEST(PanelE2e, HangingPageIsKilledAtItsTimeoutWhilePressesStillPage)
   for (const long at : times_of(run.err, "button query"))
     queries_while_hanging += at > first_down[0] && at < row0_draws[1] ? 1 : 0;
   EXPECT_GE(queries_while_hanging, 10U);
-  std::istringstream started(read_file(pids));
-  int hangs = 0;
-  for (std::string pid; started >> pid; hangs++)
-    EXPECT_TRUE(process_gone(pid)) << "sleep " << pid << " still runs";
-  EXPECT_EQ(hangs, 2);
 }
 
 TEST(PanelE2e, StopSignalsEndWithStatus0AndTheExitTextShownLast)
@@ -349,20 +349,27 @@ TEST(PanelE2e, StopSignalsEndWithStatus0AndTheExitTextShownLast)
   }
 }
 
+// The emulator ends everything the panel started once the panel ends, so a
+// shell around the panel passes the stop signal on and outlives it, leaving
+// the time to see that the panel itself killed its page command.
 TEST(PanelE2e, StopWhileAPageCommandRunsKillsIt)
 {
   SKIP_WITHOUT_NAMESPACES();
   const Scratch scratch;
   const std::string &dir = scratch.path;
   const std::string pid = dir + "/pid";
+  const std::string script = "\"$0\" --timeout 100 '" + hang(pid) + "' & panel=$!\n" +
+                             "trap 'kill -TERM $panel' TERM\n" +
+                             "wait $panel; wait $panel; echo \"panel: $?\"\n" + "exec sleep 1000\n";
   Session run;
-  launch(&run, dir, {}, {"--timeout", "100", "sleep 1000 & echo $! > " + pid + "; wait"});
+  launch(&run, dir, {}, {"-c", script, LCM_PANEL_PATH}, "/bin/sh");
   EXPECT_TRUE(collect_until(&run, [&](const Session &) { return !read_file(pid).empty(); }));
+  kill(run.pid, SIGTERM);
+  EXPECT_TRUE(collect_until(&run, [](const Session &r) { return r.out.find('\n') != std::string::npos; }));
+  EXPECT_EQ(run.out, "panel: 0\n") << panel_lines(run.err);
+  EXPECT_TRUE(process_gone(run, read_file(pid)));
+  // The second request ends the emulator's run outright.
   finish(&run);
-  EXPECT_EQ(run.status, 0) << panel_lines(run.err);
-  std::string sleeper = read_file(pid);
-  sleeper.pop_back();
-  EXPECT_TRUE(process_gone(sleeper));
 }
 
 TEST(PanelE2e, PortHeldByAnotherProgramEndsInOneLineAndStatus1)
