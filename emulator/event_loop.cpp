@@ -43,13 +43,6 @@ std::string hex_byte(unsigned char byte)
   return text.data();
 }
 
-long long elapsed_us(const Run &run, Clock::time_point now)
-{
-  if (!run.started)
-    return 0;
-  return std::chrono::duration_cast<Microseconds>(now - run.first_byte).count();
-}
-
 void hang_up(Run *run)
 {
   close(run->line.master);
@@ -63,7 +56,7 @@ void hang_up(Run *run)
 
 unsigned buttons_held(Run *run, Clock::time_point now)
 {
-  unsigned held = emu_buttons_held(run->options.presses, elapsed_us(*run, now));
+  unsigned held = emu_buttons_held(run->options.presses, emu_elapsed_us(*run, now));
   for (const LiveHold &hold : run->live_holds)
     if (now < hold.until)
       held |= hold.buttons;
@@ -101,7 +94,7 @@ void queue_reply(Run *run, const ModuleEvent &event, int reply, Clock::time_poin
     emu_trace_at(*run, now, text + "no reply (silent)");
     return;
   }
-  if (emu_silenced(run->options, elapsed_us(*run, now))) {
+  if (emu_silenced(run->options, emu_elapsed_us(*run, now))) {
     emu_trace_at(*run, now,
                  text + "no reply (silent between " + std::to_string(run->options.silent_from_ms) + " and " +
                      std::to_string(run->options.silent_until_ms) + " ms)");
@@ -257,19 +250,6 @@ int wait_ms(const Run &run, Clock::time_point now)
 }
 
 } // namespace
-
-void emu_trace(const Run &run, const std::string &text)
-{
-  emu_trace_at(run, Clock::now(), text);
-}
-
-void emu_trace_at(const Run &run, Clock::time_point when, const std::string &text)
-{
-  if (!run.options.trace)
-    return;
-  constexpr long long US_PER_MS = 1000;
-  fprintf(stderr, "lcm-emu +%lld ms: %s\n", elapsed_us(run, when) / US_PER_MS, text.c_str());
-}
 
 int emu_install_signal_handlers()
 {

@@ -7,6 +7,7 @@
 //   emu_serve(&run)                  carry bytes and replies until the command ends
 //   emu_drain_line(&run)             take the bytes left in the line after the command ended
 //   emu_draw(&run)                   draw the module's screen on standard output
+//   emu_elapsed_us(run, now)         microseconds since the first byte the command sent
 //   emu_trace(run, text)             one --trace line on standard error, with --trace
 //   emu_trace_at(run, when, text)    the same, stamped with the moment the line is about
 //   emu_own_terminal(&run)           --live: take the terminal's typed bytes one at a time
@@ -91,6 +92,7 @@ void emu_default_signals();
 void emu_serve(Run *run);
 void emu_drain_line(Run *run);
 void emu_draw(Run *run);
+[[nodiscard]] long long emu_elapsed_us(const Run &run, Clock::time_point now);
 void emu_trace(const Run &run, const std::string &text);
 void emu_trace_at(const Run &run, Clock::time_point when, const std::string &text);
 
