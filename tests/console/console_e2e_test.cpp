@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <fcntl.h>
 #include <algorithm>
 #include <fstream>
@@ -143,10 +144,20 @@ std::string console_errors(const std::string &errors)
   return lines;
 }
 
-Bytes wire_bytes(const std::string &path)
+// A file for the emulator's --wire, named for this process so that runs of
+// other builds at the same time keep to their own.
+std::string wire_file(const char *name)
+{
+  return ::testing::TempDir() + name + "." + std::to_string(getpid()) + ".bin";
+}
+
+// The bytes of a finished run's wire file, which is then removed.
+Bytes take_wire_bytes(const std::string &path)
 {
   std::ifstream file(path, std::ios::binary);
-  return Bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  Bytes bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  std::remove(path.c_str());
+  return bytes;
 }
 
 bool ends_with(const Bytes &bytes, const Bytes &tail)
@@ -164,7 +175,7 @@ std::string after_menu(const std::string &output)
 TEST(ConsoleE2e, PipedSessionThroughEveryOperation)
 {
   SKIP_WITHOUT_NAMESPACES();
-  const std::string wire = ::testing::TempDir() + "console_e2e_wire.bin";
+  const std::string wire = wire_file("console_e2e_wire");
   Session session;
   launch(&session, {"--wire", wire});
   send(&session, "cursor_home\nshow_position\ninput_position\n1\n5\nshow_position\n"
@@ -195,7 +206,7 @@ TEST(ConsoleE2e, PipedSessionThroughEveryOperation)
                                      "+----------------+\n"
                                      "cursor row 0 column 0\n");
 
-  const Bytes sent = wire_bytes(wire);
+  const Bytes sent = take_wire_bytes(wire);
   const Bytes expected =
       INIT_SEQUENCE + Bytes{0xFE, 0x0A, 0xFE, 0x09, 0x00} + Bytes{0xFE, 0x0A} + Bytes{0xFE, 0x09, 0x45} +
       Bytes{0xFE, 0x0A} + Bytes{0xFE, 0x0A, 0xFE, 0x09, 0x46} + Bytes{0xFE, 0x0A} +
@@ -275,7 +286,7 @@ TEST(ConsoleE2e, WithoutAPortEveryEntryFailsOnStandardError)
 TEST(ConsoleE2e, OnlyWholeNumbersPlaceTheCursor)
 {
   SKIP_WITHOUT_NAMESPACES();
-  const std::string wire = ::testing::TempDir() + "console_e2e_numbers.bin";
+  const std::string wire = wire_file("console_e2e_numbers");
   Session session;
   launch(&session, {"--wire", wire});
   std::string input;
@@ -293,7 +304,8 @@ TEST(ConsoleE2e, OnlyWholeNumbersPlaceTheCursor)
        at = output.find("Input data incorrect!!\n", at + 1))
     refused++;
   EXPECT_EQ(refused, 12U) << output;
-  EXPECT_EQ(wire_bytes(wire), (INIT_SEQUENCE + Bytes{0xFE, 0x09, 0x45, 0xFE, 0x09, 0x03, 0xFE, 0x09, 0x42}));
+  EXPECT_EQ(take_wire_bytes(wire),
+            (INIT_SEQUENCE + Bytes{0xFE, 0x09, 0x45, 0xFE, 0x09, 0x03, 0xFE, 0x09, 0x42}));
 }
 
 // Two seconds of silence in the middle of a watcher run: one line when the
@@ -321,7 +333,7 @@ TEST(ConsoleE2e, WatcherSaysOnceWhenTheModuleGoesQuietAndOnceWhenItIsBack)
 TEST(ConsoleE2e, SigtermDuringAHeldButtonsEchoLeavesTheWholeEcho)
 {
   SKIP_WITHOUT_NAMESPACES();
-  const std::string wire = ::testing::TempDir() + "console_e2e_sigterm.bin";
+  const std::string wire = wire_file("console_e2e_sigterm");
   Session session;
   launch(&session, {"--wire", wire, "--press", "up@300+60000"});
   send(&session, "start_watcher\n");
@@ -333,7 +345,7 @@ TEST(ConsoleE2e, SigtermDuringAHeldButtonsEchoLeavesTheWholeEcho)
   EXPECT_EQ(wait_for_exit(&session), 128 + SIGTERM) << session.err;
   EXPECT_EQ(session.err, "");
   EXPECT_NE(session.out.find("| Up pushed      |\n"), std::string::npos) << session.out;
-  EXPECT_TRUE(ends_with(wire_bytes(wire), text_bytes(" Up pushed ")));
+  EXPECT_TRUE(ends_with(take_wire_bytes(wire), text_bytes(" Up pushed ")));
   close(session.input);
 }
 
