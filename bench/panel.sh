@@ -26,9 +26,19 @@ trap cleanup EXIT
   'cat /run/panel-message 2>/dev/null' >"$work/out" 2>"$work/err" &
 emulator=$!
 
+# The emulator's child is the init of the command's PID namespace, with the
+# panel below it; where no PID namespace is allowed, the panel itself.
+find_panel() {
+  pgrep -P "$emulator" -x lcm-panel && return
+  local init
+  for init in $(pgrep -P "$emulator"); do
+    pgrep -P "$init" -x lcm-panel && return
+  done
+  return 0
+}
 panel=
 for _ in $(seq 100); do
-  panel=$(pgrep -P "$emulator" -x lcm-panel || true)
+  panel=$(find_panel || true)
   [ -n "$panel" ] && break
   sleep 0.1
 done
