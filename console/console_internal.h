@@ -20,6 +20,7 @@
 //   console_prepare_input(input)     make input fit for console_getc, before its first read
 //   console_getc(input)              the next byte of input; EOF at its end or once a stop is asked
 //   console_stop_requested()         whether a caught signal asked the console to stop
+//   console_is_blank(c)              whether c is a blank between the words of an input line
 #ifndef LCM_CONSOLE_CONSOLE_INTERNAL_H
 #define LCM_CONSOLE_CONSOLE_INTERNAL_H
 
@@ -44,5 +45,11 @@ void console_clear_failures();
 void console_prepare_input(FILE *input);
 [[nodiscard]] int console_getc(FILE *input);
 [[nodiscard]] bool console_stop_requested();
+
+// A line's end is no blank: it ends the entry or the number.
+[[nodiscard]] inline bool console_is_blank(int c)
+{
+  return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
+}
 
 #endif

@@ -57,11 +57,6 @@ void show_menu()
   console_unlock_output();
 }
 
-bool is_blank(int c)
-{
-  return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
-}
-
 // Reads one line, leading and trailing blanks left out. False at the end of
 // input when no byte of a new line was read.
 bool read_entry(FILE *input, Entry *entry)
@@ -73,13 +68,13 @@ bool read_entry(FILE *input, Entry *entry)
   if (c == EOF)
     return false;
   for (; c != EOF && c != '\n'; c = console_getc(input)) {
-    if (kept == 0 && !entry->cut && is_blank(c))
+    if (kept == 0 && !entry->cut && console_is_blank(c))
       continue;
     if (kept < ENTRY_CAPACITY)
       entry->text[kept++] = static_cast<char>(c);
     else
       entry->cut = true;
-    if (!is_blank(c))
+    if (!console_is_blank(c))
       entry->length = kept;
   }
   return true;

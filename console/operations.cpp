@@ -14,15 +14,10 @@ namespace {
 
 enum class Number { READ, BAD, NONE };
 
-bool is_blank(int c)
-{
-  return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
-}
-
 int skip_blanks(FILE *input)
 {
   int c = console_getc(input);
-  while (is_blank(c))
+  while (console_is_blank(c))
     c = console_getc(input);
   return c;
 }
@@ -45,7 +40,7 @@ Number read_number(FILE *input, int *value, bool *line_ended)
   const long long limit = negative ? -static_cast<long long>(INT_MIN) : INT_MAX;
   long long magnitude = 0;
   bool good = isdigit(c) != 0;
-  for (; c != EOF && c != '\n' && !is_blank(c); c = console_getc(input)) {
+  for (; c != EOF && c != '\n' && !console_is_blank(c); c = console_getc(input)) {
     if (good && isdigit(c) != 0 && magnitude * 10 + (c - '0') <= limit)
       magnitude = magnitude * 10 + (c - '0');
     else

@@ -42,15 +42,6 @@ void close_descriptors()
     close(static_cast<int>(descriptor));
 }
 
-int command_status(int status)
-{
-  if (WIFEXITED(status))
-    return WEXITSTATUS(status);
-  if (WIFSIGNALED(status))
-    return SIGNAL_STATUS_BASE + WTERMSIG(status);
-  return STATUS_UNKNOWN;
-}
-
 // Every process of the namespace whose parent ended is the init's to reap.
 [[noreturn]] void serve(pid_t command, const sigset_t &handled)
 {
@@ -59,7 +50,7 @@ int command_status(int status)
     pid_t ended = 0;
     while ((ended = waitpid(-1, &status, WNOHANG)) > 0)
       if (ended == command)
-        _exit(command_status(status));
+        _exit(emu_exit_status(status));
     if (ended < 0 && errno == ECHILD)
       _exit(STATUS_UNKNOWN);
     siginfo_t info{};
@@ -72,6 +63,15 @@ int command_status(int status)
 }
 
 } // namespace
+
+int emu_exit_status(int status)
+{
+  if (WIFEXITED(status))
+    return WEXITSTATUS(status);
+  if (WIFSIGNALED(status))
+    return SIGNAL_STATUS_BASE + WTERMSIG(status);
+  return STATUS_UNKNOWN;
+}
 
 int emu_init_mount_proc()
 {

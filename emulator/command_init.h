@@ -3,6 +3,7 @@
 //
 //   emu_init_mount_proc()      a /proc of the namespace's own; 0, or -1 with errno set
 //   emu_init_start_command()   fork the command; 0 in the command, -1 with errno set
+//   emu_exit_status(status)    the exit status a wait status stands for, as a shell gives it
 //
 // The namespace's /proc is mounted over the machine's in the child's private
 // mount namespace, so that a process finds itself under /proc/PID for the PID
@@ -20,5 +21,7 @@
 
 [[nodiscard]] int emu_init_mount_proc();
 [[nodiscard]] int emu_init_start_command();
+// The exit code, 128 + N when signal N ended the process, 125 otherwise.
+[[nodiscard]] int emu_exit_status(int status);
 
 #endif

@@ -5,16 +5,14 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
-#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 #include <utility>
 
+#include "command_init.h"
 #include "session.h"
 
 namespace {
-
-constexpr int SIGNAL_STATUS_BASE = 128;
 
 const char *const USAGE =
     "usage: lcm-emu [options] -- command [argument...]\n"
@@ -127,15 +125,6 @@ int open_wire(Run *run)
   return 0;
 }
 
-int exit_status(int status)
-{
-  if (WIFEXITED(status))
-    return WEXITSTATUS(status);
-  if (WIFSIGNALED(status))
-    return SIGNAL_STATUS_BASE + WTERMSIG(status);
-  return EXIT_EMULATOR_FAILURE;
-}
-
 int run_emulator(Run *run)
 {
   if (emu_install_signal_handlers() < 0) {
@@ -162,7 +151,7 @@ int run_emulator(Run *run)
     fprintf(stderr, "lcm-emu: %s: %s\n", run->options.wire_path.c_str(), emu_error_text(errno).c_str());
   run->wire = nullptr;
   emu_draw(run);
-  return exit_status(run->child_status);
+  return emu_exit_status(run->child_status);
 }
 
 } // namespace

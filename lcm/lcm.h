@@ -15,10 +15,10 @@
 // driver. A query first drops whatever waits unread, and after a query that
 // went unanswered the next one first waits up to a second more for that late
 // reply and drops it, so a reply that came too late never answers a later
-// query. Results: 0 (or a key code) on success; -1
-// with errno set on failure, ETIMEDOUT when the module did not answer a query
-// or the output did not leave the host within a second, EBADF when the port
-// could not be opened, EINVAL for a row other than 0 or 1.
+// query. Results: 0 (or a key code) on success; -1 with errno set on failure,
+// ETIMEDOUT when the module did not answer a query or the output did not
+// leave the host within a second, EBADF when the port could not be opened,
+// EINVAL for a row other than 0 or 1.
 #ifndef LCM_LCM_LCM_H
 #define LCM_LCM_LCM_H
 

@@ -1,124 +1,38 @@
 // lcm-console run for real through lcm-emu, which gives it a private
 // /dev/ttyS1 on an emulated module and draws the module's screen at the end.
-#include <cerrno>
-#include <chrono>
 #include <csignal>
 #include <cstdio>
-#include <fcntl.h>
 #include <algorithm>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <iterator>
-#include <poll.h>
-#include <spawn.h>
 #include <string>
-#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
 #include "bytes.h"
+#include "emulator_session.h"
 #include "needs_namespaces.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-// Generous: the emulator may share two busy cores with sanitizer builds.
-constexpr auto PATIENCE = std::chrono::seconds(20);
-
 const std::string MENU_END = "An empty line shows this menu again.\n";
 
-struct Session {
-  pid_t pid = -1;
-  int input = -1;
-  int output = -1;
-  int errors = -1;
-  std::string out;
-  std::string err;
-};
+using Session = EmulatorSession;
 
 void launch(Session *session, const std::vector<std::string> &emulator_options,
             const std::vector<std::string> &console_arguments = {})
 {
-  signal(SIGPIPE, SIG_IGN);
   std::vector<std::string> words = {LCM_EMU_PATH};
   words.insert(words.end(), emulator_options.begin(), emulator_options.end());
   words.insert(words.end(), {"--", LCM_CONSOLE_PATH});
   words.insert(words.end(), console_arguments.begin(), console_arguments.end());
-  std::vector<char *> argv;
-  for (std::string &word : words)
-    argv.push_back(word.data());
-  argv.push_back(nullptr);
-
-  int to_child[2];
-  int from_child[2];
-  int errors_from_child[2];
-  ASSERT_EQ(pipe2(to_child, O_CLOEXEC), 0);
-  ASSERT_EQ(pipe2(from_child, O_CLOEXEC), 0);
-  ASSERT_EQ(pipe2(errors_from_child, O_CLOEXEC), 0);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, to_child[0], 0);
-  posix_spawn_file_actions_adddup2(&actions, from_child[1], 1);
-  posix_spawn_file_actions_adddup2(&actions, errors_from_child[1], 2);
-  ASSERT_EQ(posix_spawn(&session->pid, argv[0], &actions, nullptr, argv.data(), environ), 0);
-  posix_spawn_file_actions_destroy(&actions);
-  close(to_child[0]);
-  close(from_child[1]);
-  close(errors_from_child[1]);
-  session->input = to_child[1];
-  session->output = from_child[0];
-  session->errors = errors_from_child[0];
+  session_spawn(session, words, true);
 }
 
 void send(Session *session, const std::string &text)
 {
   ASSERT_EQ(write(session->input, text.data(), text.size()), static_cast<ssize_t>(text.size()));
-}
-
-// Collects both output streams until the condition holds, both streams end
-// or the patience runs out.
-template <typename Condition> bool collect_until(Session *session, Condition done)
-{
-  const auto deadline = Clock::now() + PATIENCE;
-  while (!done(*session) && Clock::now() < deadline && (session->output >= 0 || session->errors >= 0)) {
-    pollfd fds[2] = {{session->output, POLLIN, 0}, {session->errors, POLLIN, 0}};
-    if (poll(fds, 2, 100) < 0 && errno != EINTR)
-      return false;
-    for (int i = 0; i < 2; i++) {
-      if (fds[i].revents == 0)
-        continue;
-      int *descriptor = i == 0 ? &session->output : &session->errors;
-      std::string *text = i == 0 ? &session->out : &session->err;
-      char buffer[4096];
-      const ssize_t count = read(*descriptor, buffer, sizeof buffer);
-      if (count > 0) {
-        text->append(buffer, static_cast<size_t>(count));
-      } else {
-        close(*descriptor);
-        *descriptor = -1;
-      }
-    }
-  }
-  return done(*session);
-}
-
-// Reads everything until the emulator ends and returns its exit status (-1
-// when it had to be killed). The input stays open.
-int wait_for_exit(Session *session)
-{
-  collect_until(session, [](const Session &s) { return s.output < 0 && s.errors < 0; });
-  int status = 0;
-  const auto deadline = Clock::now() + PATIENCE;
-  while (waitpid(session->pid, &status, WNOHANG) == 0) {
-    if (Clock::now() > deadline) {
-      kill(session->pid, SIGKILL);
-      waitpid(session->pid, &status, 0);
-      return -1;
-    }
-    usleep(10000);
-  }
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 // Ends the input, then as wait_for_exit.

@@ -2,40 +2,26 @@
 // the exact bytes on the wire, the trace's timing, signals and the port lock.
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <csignal>
 #include <cstdlib>
-#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <poll.h>
-#include <spawn.h>
 #include <sstream>
 #include <string>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
 #include "bytes.h"
 #include "command_processes.h"
+#include "emulator_session.h"
 #include "needs_namespaces.h"
 #include "wire.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-// Generous: the emulator may share two busy cores with sanitizer builds.
-constexpr auto PATIENCE = std::chrono::seconds(30);
-
-struct Session {
-  pid_t pid = -1;
-  int output = -1;
-  int errors = -1;
-  std::string out;
-  std::string err;
+struct Session : EmulatorSession {
   std::string wire_path;
   int status = -1;
   Bytes wire;
@@ -73,50 +59,7 @@ void launch(Session *run, const std::string &dir, const std::vector<std::string>
   words.insert(words.end(), emulator_options.begin(), emulator_options.end());
   words.insert(words.end(), {"--", program});
   words.insert(words.end(), panel_arguments.begin(), panel_arguments.end());
-  std::vector<char *> argv;
-  for (std::string &word : words)
-    argv.push_back(word.data());
-  argv.push_back(nullptr);
-  int from_child[2];
-  int errors_from_child[2];
-  ASSERT_EQ(pipe2(from_child, O_CLOEXEC), 0);
-  ASSERT_EQ(pipe2(errors_from_child, O_CLOEXEC), 0);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_adddup2(&actions, from_child[1], 1);
-  posix_spawn_file_actions_adddup2(&actions, errors_from_child[1], 2);
-  ASSERT_EQ(posix_spawn(&run->pid, argv[0], &actions, nullptr, argv.data(), environ), 0);
-  posix_spawn_file_actions_destroy(&actions);
-  close(from_child[1]);
-  close(errors_from_child[1]);
-  run->output = from_child[0];
-  run->errors = errors_from_child[0];
-}
-
-// Reads both streams until the condition holds, both end or patience runs out.
-template <typename Condition> bool collect_until(Session *run, Condition done)
-{
-  const auto deadline = Clock::now() + PATIENCE;
-  while (!done(*run) && Clock::now() < deadline && (run->output >= 0 || run->errors >= 0)) {
-    pollfd fds[2] = {{run->output, POLLIN, 0}, {run->errors, POLLIN, 0}};
-    if (poll(fds, 2, 100) < 0)
-      continue;
-    for (int i = 0; i < 2; i++) {
-      if (fds[i].revents == 0)
-        continue;
-      int *descriptor = i == 0 ? &run->output : &run->errors;
-      char buffer[8192];
-      const ssize_t count = read(*descriptor, buffer, sizeof buffer);
-      if (count > 0) {
-        (i == 0 ? run->out : run->err).append(buffer, static_cast<size_t>(count));
-      } else {
-        close(*descriptor);
-        *descriptor = -1;
-      }
-    }
-  }
-  return done(*run);
+  session_spawn(run, words, false);
 }
 
 // Sends the signal (0: none) to lcm-emu, which passes it on to the panel,
@@ -125,19 +68,7 @@ void finish(Session *run, int signal_number = SIGTERM)
 {
   if (signal_number != 0)
     kill(run->pid, signal_number);
-  collect_until(run, [](const Session &r) { return r.output < 0 && r.errors < 0; });
-  int status = 0;
-  const auto deadline = Clock::now() + PATIENCE;
-  while (waitpid(run->pid, &status, WNOHANG) == 0) {
-    if (Clock::now() > deadline) {
-      kill(run->pid, SIGKILL);
-      waitpid(run->pid, &status, 0);
-      ADD_FAILURE() << "lcm-emu did not end";
-      return;
-    }
-    usleep(10000);
-  }
-  run->status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  run->status = wait_for_exit(run);
   const std::string wire = read_file(run->wire_path);
   run->wire = Bytes(wire.begin(), wire.end());
 }
