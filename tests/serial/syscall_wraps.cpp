@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <sys/ioctl.h>
 #include <termios.h>
+#include <ctime>
 #include <unistd.h>
 
 SyscallScript script;
@@ -14,7 +15,17 @@ std::vector<std::string> events;
 
 namespace {
 int port_descriptor = -1;
+// The clock the link reads while sleeps are skipped, in microseconds.
+long long fake_clock_us = 0;
+
+// Answers a scripted query with the front of its script, the last entry for ever.
+template <typename Value> void answer_from(std::vector<Value> *answers, void *argument)
+{
+  *static_cast<Value *>(argument) = answers->front();
+  if (answers->size() > 1)
+    answers->erase(answers->begin());
 }
+} // namespace
 
 void wraps_reset()
 {
@@ -36,6 +47,7 @@ int __real_open(const char *path, int flags, ...);
 ssize_t __real_read(int fd, void *buffer, size_t length);
 int __real_ioctl(int fd, unsigned long request, ...);
 int __real_usleep(useconds_t microseconds);
+int __real_clock_gettime(clockid_t clock, struct timespec *now);
 int __real_tcflush(int fd, int queue);
 int __real_tcsetattr(int fd, int when, const struct termios *settings);
 
@@ -111,9 +123,18 @@ int __wrap_ioctl(int fd, unsigned long request, ...)
       return -1;
     }
     if (!script.output_queued.empty()) {
-      *static_cast<int *>(argument) = script.output_queued.front();
-      if (script.output_queued.size() > 1)
-        script.output_queued.erase(script.output_queued.begin());
+      answer_from(&script.output_queued, argument);
+      return 0;
+    }
+  }
+  if (request == TIOCSERGETLSR) {
+    events.push_back("lsr");
+    if (script.lsr_error != 0) {
+      errno = script.lsr_error;
+      return -1;
+    }
+    if (!script.line_status.empty()) {
+      answer_from(&script.line_status, argument);
       return 0;
     }
   }
@@ -123,7 +144,19 @@ int __wrap_ioctl(int fd, unsigned long request, ...)
 int __wrap_usleep(useconds_t microseconds)
 {
   events.push_back("usleep " + std::to_string(microseconds));
-  return script.skip_sleeps ? 0 : __real_usleep(microseconds);
+  if (!script.skip_sleeps)
+    return __real_usleep(microseconds);
+  fake_clock_us += static_cast<long long>(microseconds) * script.sleep_stretch;
+  return 0;
+}
+
+int __wrap_clock_gettime(clockid_t clock, struct timespec *now)
+{
+  if (!script.skip_sleeps || clock != CLOCK_MONOTONIC)
+    return __real_clock_gettime(clock, now);
+  now->tv_sec = static_cast<time_t>(fake_clock_us / 1000000);
+  now->tv_nsec = static_cast<long>(fake_clock_us % 1000000) * 1000;
+  return 0;
 }
 
 int __wrap_tcflush(int fd, int queue)
