@@ -199,6 +199,8 @@ Outcome show(const std::vector<std::string> &options, const std::string &line1, 
   return run_emulator(options, {LCM_SHOW_PATH, line1, line2});
 }
 
+Bytes show_stream(const std::string &line1, const std::string &line2);
+
 // The stream of a Hello/World run after the module reported 00 and then 40.
 Bytes hello_world_stream()
 {
@@ -363,17 +365,32 @@ TEST(LcmShowThroughEmulator, PacedLineCarriesTheSameBytes)
   EXPECT_EQ(outcome.out, box("Hello", "World"));
 }
 
-// A reply of A5 reads as row 1, column 5: the driver clamps to 11 characters.
-TEST(LcmShowThroughEmulator, GarbageRepliesAreTakenAsPositions)
+// A reply of A5 cannot be a position (its top bit is set): nothing is
+// clamped to it, each row gets its 16 bytes, and the run is a failure.
+TEST(LcmShowThroughEmulator, RepliesThatAreNoPositionCutNothingAndFail)
 {
   SKIP_WITHOUT_NAMESPACES();
-  const Outcome outcome = show({"--garbage"}, "ABCDEFGHIJKLMNOP", "xy");
-  EXPECT_EQ(outcome.status, 0) << outcome.err;
-  const Bytes expected =
-      join({START_UP, bytes({0xFE, 0x06, 0xFE, 0x03, 0xFE, 0x0A, 0xFE, 0x09, 0x00, 0xFE, 0x0A}),
-            text("ABCDEFGHIJK"), bytes({0xFE, 0x09, 0x4F, 0xFE, 0x09, 0x40, 0xFE, 0x0A}), text("xy")});
-  EXPECT_EQ(hex(outcome.wire), hex(expected));
-  EXPECT_EQ(outcome.out, box("ABCDEFGHIJK", "xy"));
+  const std::string a16(16, 'A');
+  const std::string b16(16, 'B');
+  const Outcome outcome = show({"--garbage"}, a16, b16);
+  EXPECT_EQ(outcome.status, 1);
+  EXPECT_EQ(outcome.err, "lcm-show: /dev/ttyS1: the display module's reply was not a position\n");
+  EXPECT_EQ(hex(outcome.wire), hex(show_stream(a16, b16)));
+  EXPECT_EQ(outcome.out, box(a16, b16));
+}
+
+// The first query's reply comes too late, then the line hangs up before row
+// 1's text: both are told, the hang-up last, as it ended the run.
+TEST(LcmShowThroughEmulator, FailureThatEndedTheRunIsTold)
+{
+  SKIP_WITHOUT_NAMESPACES();
+  const Outcome outcome = show({"--late-reply", "1:1500", "--hangup-after", "37"}, "Hello", "World");
+  EXPECT_EQ(outcome.status, 1);
+  EXPECT_EQ(outcome.err, "lcm-show: /dev/ttyS1: the display module did not answer\n"
+                         "lcm-show: /dev/ttyS1: the line hung up (Input/output error)\n");
+  const Bytes whole = hello_world_stream();
+  EXPECT_EQ(hex(outcome.wire), hex(Bytes(whole.begin(), whole.begin() + 37)));
+  EXPECT_EQ(outcome.out, box("Hello", ""));
 }
 
 TEST(LcmShowThroughEmulator, HangUpMakesWritesFail)
