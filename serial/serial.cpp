@@ -322,6 +322,7 @@ const char *port_name(std::uint16_t port_number)
   const char *chosen = getenv(DEVICE_VARIABLE); // NOLINT(concurrency-mt-unsafe)
   if (chosen != nullptr && chosen[0] != '\0')
     return chosen;
+  // Per thread, so that two threads asking at once do not write one buffer.
   thread_local std::array<char, sizeof devicename> fixed{};
   snprintf(fixed.data(), fixed.size(), "/dev/ttyS%01d", port_number - 1);
   return fixed.data();
