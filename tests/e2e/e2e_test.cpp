@@ -637,6 +637,69 @@ TEST(ClosedStreams, MessagesNeverReachTheWire)
   EXPECT_EQ(hex(console_run.wire), hex(join({START_UP, bytes({0xFE, 0x0A, 0xFE, 0x0A, 0xFE, 0x09, 0x00})})));
 }
 
+// LCM_DEVICE names the device: here /dev/ttyS1 by another name, a missing
+// one and one too long for the device name. Opened, locked and named as given.
+TEST(DeviceVariable, NamesTheDeviceOpenedLockedAndTold)
+{
+  SKIP_WITHOUT_NAMESPACES();
+  struct Case {
+    std::vector<std::string> options;
+    std::string script;
+    int status;
+    std::string errors;
+    Bytes wire;
+  };
+  const std::string alias = "ln -s ttyS1 /dev/ttyUSB0 && export LCM_DEVICE=/dev/ttyUSB0; ";
+  const std::string too_long = "/dev/" + std::string(75, 'x');
+  const Case cases[] = {
+      {{}, alias + R"(exec "$0" Hello World)", 0, "", hello_world_stream()},
+      {{"--silent"},
+       alias + R"(printf 'show_cursor\nshow_position\n' | exec "$1" >/dev/null)",
+       1,
+       "lcm-console: /dev/ttyUSB0: the display module did not answer\n",
+       join({START_UP, bytes({0xFE, 0x05, 0xFE, 0x0A})})},
+      {{},
+       alias + R"(exec flock /dev/ttyS1 "$0" a b)",
+       1,
+       R"(/dev/ttyUSB0: in use by another program \(pid [0-9]+, flock\)\n)",
+       {}},
+      {{}, R"(LCM_DEVICE=/dev/ttyUSB9 exec "$0" a b)", 1, "/dev/ttyUSB9: No such file or directory\n", {}},
+      {{},
+       "LCM_DEVICE=" + too_long + R"( exec "$0" a b)",
+       1,
+       too_long + ": the device path is longer than 79 bytes\n",
+       {}},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.script);
+    const Outcome outcome =
+        run_emulator(c.options, {"/bin/sh", "-c", c.script, LCM_SHOW_PATH, LCM_CONSOLE_PATH});
+    EXPECT_EQ(outcome.status, c.status);
+    EXPECT_TRUE(std::regex_match(outcome.err, std::regex(c.errors))) << outcome.err;
+    EXPECT_EQ(hex(outcome.wire), hex(c.wire));
+  }
+}
+
+// Output that cannot be written is a failure with a message, whatever the
+// program printed: its help, its version or a console session.
+TEST(UnwritableOutput, IsExit1WithAMessage)
+{
+  SKIP_WITHOUT_NAMESPACES();
+  const std::string script = R"(for p in "$@"; do for a in --help --version; do
+                                  "$p" $a >/dev/full; echo "$? ${p##*/} $a"; done; done
+                                echo quit | "$2" >/dev/full; echo "$? session")";
+  const Outcome outcome =
+      run_emulator({}, {"/bin/sh", "-c", script, "sh", LCM_SHOW_PATH, LCM_CONSOLE_PATH, LCM_PANEL_PATH});
+  EXPECT_EQ(outcome.status, 0);
+  EXPECT_EQ(outcome.out.substr(0, outcome.out.find('+')),
+            "1 lcm-show --help\n1 lcm-show --version\n1 lcm-console --help\n1 lcm-console --version\n"
+            "1 lcm-panel --help\n1 lcm-panel --version\n1 session\n");
+  const std::string full = ": standard output: No space left on device\n";
+  EXPECT_EQ(outcome.err, "lcm-show" + full + "lcm-show" + full + "lcm-console" + full + "lcm-console" + full +
+                             "lcm-panel" + full + "lcm-panel" + full + "lcm-console" + full);
+  EXPECT_TRUE(outcome.wire.empty());
+}
+
 // The command makes its private /dev/ttyS1 something other than a terminal.
 TEST(NotASerialLine, IsRefusedAndLeftAsItWas)
 {
