@@ -18,12 +18,23 @@ int port_descriptor = -1;
 // The clock the link reads while sleeps are skipped, in microseconds.
 long long fake_clock_us = 0;
 
-// Answers a scripted query with the front of its script, the last entry for ever.
-template <typename Value> void answer_from(std::vector<Value> *answers, void *argument)
+// A scripted query: records the event, then fails with error, answers with
+// the front of answers (the last one for ever), or returns 1 to let the call
+// through.
+template <typename Value>
+int scripted_query(const char *event, int error, std::vector<Value> *answers, void *argument)
 {
+  events.emplace_back(event);
+  if (error != 0) {
+    errno = error;
+    return -1;
+  }
+  if (answers == nullptr || answers->empty())
+    return 1;
   *static_cast<Value *>(argument) = answers->front();
   if (answers->size() > 1)
     answers->erase(answers->begin());
+  return 0;
 }
 } // namespace
 
@@ -109,35 +120,15 @@ int __wrap_ioctl(int fd, unsigned long request, ...)
   va_end(args);
   if (fd != port_descriptor)
     return __real_ioctl(fd, request, argument);
-  if (request == FIONREAD) {
-    events.push_back("ioctl");
-    if (script.fionread_error != 0) {
-      errno = script.fionread_error;
-      return -1;
-    }
-  }
-  if (request == TIOCOUTQ) {
-    events.push_back("outq");
-    if (script.outq_error != 0) {
-      errno = script.outq_error;
-      return -1;
-    }
-    if (!script.output_queued.empty()) {
-      answer_from(&script.output_queued, argument);
-      return 0;
-    }
-  }
-  if (request == TIOCSERGETLSR) {
-    events.push_back("lsr");
-    if (script.lsr_error != 0) {
-      errno = script.lsr_error;
-      return -1;
-    }
-    if (!script.line_status.empty()) {
-      answer_from(&script.line_status, argument);
-      return 0;
-    }
-  }
+  int scripted = 1;
+  if (request == FIONREAD)
+    scripted = scripted_query<int>("ioctl", script.fionread_error, nullptr, argument);
+  else if (request == TIOCOUTQ)
+    scripted = scripted_query("outq", script.outq_error, &script.output_queued, argument);
+  else if (request == TIOCSERGETLSR)
+    scripted = scripted_query("lsr", script.lsr_error, &script.line_status, argument);
+  if (scripted <= 0)
+    return scripted;
   return __real_ioctl(fd, request, argument);
 }
 
