@@ -50,7 +50,7 @@ int watch_stop_signals()
     sigaddset(&stops, signal_number);
   }
   // Inherited blocked, they would never reach the handler.
-  if (sigprocmask(SIG_UNBLOCK, &stops, nullptr) < 0)
+  if (pthread_sigmask(SIG_UNBLOCK, &stops, nullptr) != 0)
     return -1;
   // A closed standard error must not end the panel; page commands get
   // the default back.

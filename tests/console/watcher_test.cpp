@@ -190,7 +190,7 @@ TEST_F(Watcher, SharesTheDriverWithTheForegroundWithoutSplittingCommands)
   // An echo from column 5: FE 09 40, FE 0A, 11 blanks, FE 09 4F, then the
   // same with the text. Only the watcher moves to (1, 0), and nothing of the
   // foreground falls inside its echo.
-  constexpr size_t ECHO_WRITES = 2 * (3 + 2 + 11 + 3);
+  constexpr size_t ECHO_WRITES = size_t{2} * (3 + 2 + 11 + 3);
   size_t echoes = 0;
   for (size_t i = 0; i + 2 < writes.size(); i++) {
     if (writes[i].bytes != Bytes{0xFE} || writes[i + 1].bytes != Bytes{0x09} ||

@@ -15,8 +15,8 @@ int main(int argc, char **argv)
   sigemptyset(&stops);
   for (const int signal_number : {SIGTERM, SIGINT, SIGHUP})
     sigaddset(&stops, signal_number);
-  if (sigprocmask(SIG_BLOCK, &stops, nullptr) < 0) {
-    perror("sigprocmask");
+  if (pthread_sigmask(SIG_BLOCK, &stops, nullptr) != 0) {
+    fprintf(stderr, "%s: cannot block the stop signals\n", argv[0]);
     return 1;
   }
   execv(argv[1], argv + 1);
