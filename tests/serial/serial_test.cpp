@@ -5,6 +5,7 @@
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/wait.h>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -341,6 +342,43 @@ TEST_F(Link, OutputThatCannotLeaveIsDroppedBeforeTheClose)
   port_close();
   EXPECT_EQ(events, (Events{"outq", "lsr"}));
   EXPECT_EQ(port_is_open(), 0);
+}
+
+// A program that ends without closing the port, its output stuck: the link
+// closes the port at exit and drops that output first. The terminal's packet
+// mode shows the drop to the test, on the module's side of the line.
+TEST_F(Link, ExitDropsOutputThatCannotLeave)
+{
+  int opened[2];
+  int go[2];
+  ASSERT_EQ(pipe(opened), 0);
+  ASSERT_EQ(pipe(go), 0);
+  fflush(nullptr);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    script.skip_sleeps = true;
+    script.line_status = {0};
+    const char result = port_open(2) > 0 ? 'y' : 'n';
+    char ignored = 0;
+    if (write(opened[1], &result, 1) != 1 || read(go[0], &ignored, 1) != 1)
+      _exit(2);
+    exit(0);
+  }
+  char result = 0;
+  ASSERT_EQ(read(opened[0], &result, 1), 1);
+  ASSERT_EQ(result, 'y');
+  int packet_mode = 1;
+  ASSERT_EQ(ioctl(master, TIOCPKT, &packet_mode), 0);
+  ASSERT_EQ(write(go[1], &result, 1), 1);
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  for (const int end : {opened[0], opened[1], go[0], go[1]})
+    close(end);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  const std::vector<unsigned char> packet = drain_master(1);
+  ASSERT_FALSE(packet.empty()) << "the port was closed without a drop";
+  EXPECT_NE(packet[0] & TIOCPKT_FLUSHWRITE, 0) << int{packet[0]};
 }
 
 // A loaded machine sleeps longer than asked; each wait still ends when its
