@@ -175,8 +175,8 @@ void announce_line(const Run &run)
 {
   const std::string &path = run.options.line_path;
   if (run.line.kind == LineKind::pipe_pair)
-    fprintf(stderr, "lcm-emu: the module is on the named pipes %s.out (taken) and %s.in (replies)", path.c_str(),
-            path.c_str());
+    fprintf(stderr, "lcm-emu: the module is on the named pipes %s.out (taken) and %s.in (replies)",
+            path.c_str(), path.c_str());
   else
     fprintf(stderr, "lcm-emu: the module is on %s, raw at 9600 8N1", path.c_str());
   fputs("; SIGINT or SIGTERM ends the run\n", stderr);

@@ -64,15 +64,17 @@ int open_serial_device(Line *line, const std::string &path, std::string *failure
 {
   const int device = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (device < 0)
-    return fail(failure, path + ": " + emu_error_text(errno) + " (and no named pipes " + path + ".in and " +
-                             path + ".out)",
+    return fail(failure,
+                path + ": " + emu_error_text(errno) + " (and no named pipes " + path + ".in and " + path +
+                    ".out)",
                 errno);
   line->kind = LineKind::serial_device;
   line->receive = device;
   line->reply = device;
   if (isatty(device) != 1)
-    return fail(failure, path + ": neither a serial device nor a pair of named pipes " + path + ".in and " +
-                             path + ".out",
+    return fail(failure,
+                path + ": neither a serial device nor a pair of named pipes " + path + ".in and " + path +
+                    ".out",
                 ENOTTY);
   // Two emulators on one line would each take half of the bytes.
   if (flock(device, LOCK_EX | LOCK_NB) < 0)

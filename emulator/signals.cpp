@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -55,7 +56,12 @@ int emu_install_signal_handlers()
   }
   // A command that stops reading its input must not end the emulator.
   signal(SIGPIPE, SIG_IGN);
-  return sigprocmask(SIG_UNBLOCK, &handled, &given_mask);
+  const int refused = pthread_sigmask(SIG_UNBLOCK, &handled, &given_mask);
+  if (refused != 0) {
+    errno = refused;
+    return -1;
+  }
+  return 0;
 }
 
 void emu_default_signals()
@@ -63,7 +69,7 @@ void emu_default_signals()
   signal(SIGPIPE, SIG_DFL);
   for (const int signal_number : HANDLED_SIGNALS)
     signal(signal_number, SIG_DFL);
-  sigprocmask(SIG_SETMASK, &given_mask, nullptr);
+  pthread_sigmask(SIG_SETMASK, &given_mask, nullptr);
 }
 
 int emu_signal_descriptor()
