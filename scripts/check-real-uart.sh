@@ -55,7 +55,7 @@ row console-entries  -      ""                       "printf '$EVERY_ENTRY' | lc
   'status 0; no_errors; output_has "LCM is cleared!"; output_has "Button watcher is stopped now!"; wire_as_on_a_pty'
 row watcher-press    -      "--press up@1500+400"    "(echo start_watcher; sleep 4; echo quit) | lcm-console" \
   'status 0; no_errors; output_has "Up button"; screen "*" " Up pushed "'
-row panel-pages      -      "--press down@2500+300"  "lcm-panel $TWO_PAGES & p=\$!; sleep 5; kill \$p; wait \$p; echo \"status \$?\"" \
+row panel-pages      -      "--press down@2500+300"  "lcm-panel $TWO_PAGES & p=\$!; sleep 6; kill \$p; wait \$p; echo \"status \$?\"" \
   'status 0; no_errors; output_has "status 0"; wire_has "one" "first" "two" "second"; screen two second'
 row stuck-last-byte  drain  "--stall-after 37"       "lcm-show Hello W" \
   'status 1; errors_have "the bytes were not sent"; ends_after_last_write 2.5'
