@@ -174,7 +174,7 @@ void client_set_priority(ClientScreen *screen, int priority)
 
 void client_hand_over(int client, const PanelRows &rows)
 {
-  if (hand_over.waiting && hand_over.client != client)
+  if (hand_over.waiting)
     clients_hand_over_answer("huh? Replaced by a later lcm_show");
   hand_over.shown = true;
   hand_over.generation = client_next_generation();

@@ -334,6 +334,7 @@ TEST_F(ClientsTest, HandOverAnsweredLaterAndReplaced)
   ASSERT_EQ(clients_render(urgent[0], 0, &rows), 0);
   EXPECT_EQ(text_of(rows), "Updating        |45%?? and then s");
 
+  EXPECT_EQ(request(first, "lcm_show again {}"), "huh? Replaced by a later lcm_show\n");
   EXPECT_EQ(request(second, "lcm_show {} Done"), "");
   EXPECT_EQ(sent_to(first), "huh? Replaced by a later lcm_show\n");
   ASSERT_EQ(clients_urgent(urgent.data(), CLIENTS_ALL_SCREENS), 1);
