@@ -42,6 +42,31 @@ ScreenHandle hand_over_handle()
   return handle;
 }
 
+// The screens the filter takes, client by client, after the count there are.
+template <typename Filter> int collect(ScreenHandle *handles, int count, int capacity, Filter takes)
+{
+  for (int client = 0; client < CLIENTS_MAX; client++) {
+    if (!client_in_use(client))
+      continue;
+    for (int slot = 0; slot < CLIENTS_SCREENS && count < capacity; slot++) {
+      const ClientScreen &screen =
+          clients[static_cast<std::size_t>(client)].screens[static_cast<std::size_t>(slot)];
+      if (takes(screen))
+        handles[count++] = ScreenHandle{client, slot, screen.generation};
+    }
+  }
+  return count;
+}
+
+unsigned long long urgent_since(const ScreenHandle &handle)
+{
+  if (handle.client == CLIENTS_PANEL)
+    return hand_over.generation;
+  return clients[static_cast<std::size_t>(handle.client)]
+      .screens[static_cast<std::size_t>(handle.screen)]
+      .urgent_since;
+}
+
 } // namespace
 
 bool client_in_use(int client)
@@ -186,17 +211,7 @@ void client_hand_over(int client, const PanelRows &rows)
 
 int clients_screens(ScreenHandle *handles, int capacity)
 {
-  int count = 0;
-  for (int client = 0; client < CLIENTS_MAX; client++) {
-    if (!client_in_use(client))
-      continue;
-    for (int slot = 0; slot < CLIENTS_SCREENS && count < capacity; slot++) {
-      const ClientScreen &screen =
-          clients[static_cast<std::size_t>(client)].screens[static_cast<std::size_t>(slot)];
-      if (screen.used)
-        handles[count++] = ScreenHandle{client, slot, screen.generation};
-    }
-  }
+  const int count = collect(handles, 0, capacity, [](const ClientScreen &screen) { return screen.used; });
   std::sort(handles, handles + count,
             [](const ScreenHandle &a, const ScreenHandle &b) { return a.generation < b.generation; });
   return count;
@@ -204,32 +219,14 @@ int clients_screens(ScreenHandle *handles, int capacity)
 
 int clients_urgent(ScreenHandle *handles, int capacity)
 {
-  std::array<unsigned long long, CLIENTS_ALL_SCREENS> since{};
   int count = 0;
-  if (hand_over.shown && count < capacity) {
-    since[static_cast<std::size_t>(count)] = hand_over.generation;
+  if (hand_over.shown && capacity > 0)
     handles[count++] = hand_over_handle();
-  }
-  for (int client = 0; client < CLIENTS_MAX; client++) {
-    if (!client_in_use(client))
-      continue;
-    for (int slot = 0; slot < CLIENTS_SCREENS && count < capacity; slot++) {
-      const ClientScreen &screen =
-          clients[static_cast<std::size_t>(client)].screens[static_cast<std::size_t>(slot)];
-      if (!screen.used || !is_urgent(screen.priority) || screen.dismissed)
-        continue;
-      since[static_cast<std::size_t>(count)] = screen.urgent_since;
-      handles[count++] = ScreenHandle{client, slot, screen.generation};
-    }
-  }
-  // Newest first; a few hundred at most, so a plain insertion sort.
-  for (int i = 1; i < count; i++) {
-    for (int j = i; j > 0 && since[static_cast<std::size_t>(j - 1)] < since[static_cast<std::size_t>(j)];
-         j--) {
-      std::swap(since[static_cast<std::size_t>(j - 1)], since[static_cast<std::size_t>(j)]);
-      std::swap(handles[j - 1], handles[j]);
-    }
-  }
+  count = collect(handles, count, capacity, [](const ClientScreen &screen) {
+    return screen.used && is_urgent(screen.priority) && !screen.dismissed;
+  });
+  std::sort(handles, handles + count,
+            [](const ScreenHandle &a, const ScreenHandle &b) { return urgent_since(a) > urgent_since(b); });
   return count;
 }
 
