@@ -109,19 +109,21 @@ int read_report(Run *run, int report)
 
 int emu_open_line(Line *line)
 {
-  line->master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-  if (line->master < 0)
+  line->kind = LineKind::pseudo_terminal;
+  const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+  if (master < 0)
     return -1;
+  line->receive = master;
+  line->reply = master;
   std::array<char, 128> name{};
-  if (grantpt(line->master) < 0 || unlockpt(line->master) < 0 ||
-      ptsname_r(line->master, name.data(), name.size()) != 0)
+  if (grantpt(master) < 0 || unlockpt(master) < 0 || ptsname_r(master, name.data(), name.size()) != 0)
     return -1;
   line->slave_path = name.data();
   line->slave = open(name.data(), O_RDWR | O_NOCTTY | O_CLOEXEC);
   if (line->slave < 0)
     return -1;
-  const int flags = fcntl(line->master, F_GETFL);
-  return fcntl(line->master, F_SETFL, flags | O_NONBLOCK);
+  const int flags = fcntl(master, F_GETFL);
+  return fcntl(master, F_SETFL, flags | O_NONBLOCK);
 }
 
 // Returns 0 once the command runs, or the exit status to end with.

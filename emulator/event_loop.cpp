@@ -1,5 +1,5 @@
-// The emulator's event loop: bytes from the command, replies back to it,
-// signals, button holds and the --live redraw, all from one poll.
+// The emulator's event loop: bytes from the command or the host on the line,
+// replies back, signals, button holds and the --live redraw, all from one poll.
 #include <algorithm>
 #include <array>
 #include <cerrno>
@@ -24,18 +24,6 @@ constexpr unsigned char GARBAGE_REPLY = 0xA5;
 constexpr std::chrono::milliseconds LIVE_QUIET{40};
 constexpr std::chrono::milliseconds LIVE_REDRAW_EVERY{250};
 
-constexpr std::array<int, 4> HANDLED_SIGNALS = {SIGCHLD, SIGINT, SIGTERM, SIGHUP};
-
-int signal_pipe[2] = {-1, -1};
-
-void on_signal(int signal_number)
-{
-  const int saved = errno;
-  const auto byte = static_cast<unsigned char>(signal_number);
-  (void)!write(signal_pipe[1], &byte, 1);
-  errno = saved;
-}
-
 std::string hex_byte(unsigned char byte)
 {
   std::array<char, 4> text{};
@@ -43,15 +31,22 @@ std::string hex_byte(unsigned char byte)
   return text.data();
 }
 
+// With a command the emulator hangs up (--hangup-after); with --line the
+// other end closed the line.
 void hang_up(Run *run)
 {
-  close(run->line.master);
-  close(run->line.slave);
-  run->line.master = -1;
+  close(run->line.receive);
+  if (run->line.reply != run->line.receive)
+    close(run->line.reply);
+  if (run->line.slave >= 0)
+    close(run->line.slave);
+  run->line.receive = -1;
+  run->line.reply = -1;
   run->line.slave = -1;
   run->hung_up = true;
   run->replies.clear();
-  emu_trace(*run, "line hung up after " + std::to_string(run->taken) + " bytes");
+  const std::string how = emu_serves_line(*run) ? "line closed after " : "line hung up after ";
+  emu_trace(*run, how + std::to_string(run->taken) + " bytes");
 }
 
 unsigned buttons_held(Run *run, Clock::time_point now)
@@ -63,15 +58,28 @@ unsigned buttons_held(Run *run, Clock::time_point now)
   return held;
 }
 
-// Stops the command's output as a line whose flow control stays off would:
-// its writes find the line busy from now on.
+void hold_sender(Run *run)
+{
+  if (emu_hold_sender(&run->line) < 0)
+    emu_trace(*run, "the sender is not held back: " + emu_error_text(errno));
+}
+
+// Takes no byte past this one. A pseudo-terminal's slave stops as a line
+// whose flow control stays off would: the command's writes find the line
+// busy from now on. Named pipes are filled, so that the sender's next write
+// waits; before the sender's first byte that waits for it to come. A serial
+// line cannot be held back: its bytes are only left untaken.
 void stall(Run *run)
 {
   if (run->stalled || run->hung_up)
     return;
+  run->stalled = true;
   // The emulator runs a single thread.
-  run->stalled = tcflow(run->line.slave, TCOOFF) == 0; // NOLINT(concurrency-mt-unsafe)
+  if (run->line.kind == LineKind::pseudo_terminal)
+    (void)tcflow(run->line.slave, TCOOFF); // NOLINT(concurrency-mt-unsafe)
   emu_trace(*run, "line stalled after " + std::to_string(run->taken) + " bytes");
+  if (run->line.kind == LineKind::pipe_pair && run->taken > 0)
+    hold_sender(run);
 }
 
 // Replies stay in the order they are due, so one held late does not hold
@@ -145,29 +153,47 @@ void take_byte(Run *run, unsigned char byte, bool answer)
   }
 }
 
-// Reads what the command sent; with --pace one byte per byte time.
-void read_line(Run *run)
+// Takes the bytes in order up to a hang-up or a stall; bytes after either
+// are neither taken nor recorded.
+void take_bytes(Run *run, const unsigned char *bytes, size_t count, bool answer)
 {
-  std::array<unsigned char, READ_CHUNK> buffer{};
-  const size_t wanted = run->options.pace ? 1 : buffer.size();
-  const ssize_t count = read(run->line.master, buffer.data(), wanted);
-  if (count < 0) {
-    // EIO: nothing holds the slave open any more; there is nothing left to read.
-    if (errno != EAGAIN && errno != EINTR)
-      hang_up(run);
-    return;
-  }
-  for (ssize_t i = 0; i < count && !run->hung_up; i++) {
+  for (size_t i = 0; i < count && !run->hung_up && !run->stalled; i++) {
     if (run->taken == run->options.hangup_after) {
       hang_up(run);
       break;
     }
-    take_byte(run, buffer[static_cast<size_t>(i)], true);
+    take_byte(run, bytes[i], answer);
     if (run->taken == run->options.stall_after)
       stall(run);
     if (run->taken == run->options.hangup_after)
       hang_up(run);
   }
+}
+
+// A read never goes past the byte a stall comes after, so what follows it
+// stays in the line.
+size_t read_size(const Run &run, size_t wanted)
+{
+  if (run.options.stall_after < 0 || run.taken >= run.options.stall_after)
+    return wanted;
+  return std::min(wanted, static_cast<size_t>(run.options.stall_after - run.taken));
+}
+
+// Reads what the command or the host sent; with --pace one byte per byte time.
+void read_line(Run *run)
+{
+  std::array<unsigned char, READ_CHUNK> buffer{};
+  const ssize_t count =
+      read(run->line.receive, buffer.data(), read_size(*run, run->options.pace ? 1 : buffer.size()));
+  // EIO: nothing holds the slave open any more; an end of file: the other
+  // end of a --line closed it. There is nothing left to read either way.
+  if (count == 0 || (count < 0 && errno != EAGAIN && errno != EINTR)) {
+    hang_up(run);
+    return;
+  }
+  if (count < 0)
+    return;
+  take_bytes(run, buffer.data(), static_cast<size_t>(count), true);
   if (run->options.pace)
     run->next_take = Clock::now() + BYTE_TIME;
 }
@@ -177,7 +203,7 @@ void send_replies(Run *run)
   const Clock::time_point now = Clock::now();
   while (!run->hung_up && !run->replies.empty() && run->replies.front().due <= now) {
     const PendingReply reply = run->replies.front();
-    const ssize_t written = write(run->line.master, &reply.byte, 1);
+    const ssize_t written = write(run->line.reply, &reply.byte, 1);
     if (written < 0) {
       // The command has not read what was already sent; try again shortly,
       // in the same order.
@@ -193,40 +219,6 @@ void send_replies(Run *run)
     if (reply.late)
       emu_trace(*run, "late reply " + hex_byte(reply.byte) + " sent");
   }
-}
-
-void reap_child(Run *run)
-{
-  int status = 0;
-  const pid_t done = waitpid(run->child, &status, WNOHANG);
-  if (done == run->child) {
-    run->child_done = true;
-    run->child_status = status;
-  }
-}
-
-void forward_signal(Run *run, int signal_number)
-{
-  if (run->child_done)
-    return;
-  // A second request to stop is not refused.
-  kill(run->child, run->forwarded_signals++ == 0 ? signal_number : SIGKILL);
-}
-
-void take_signals(Run *run)
-{
-  std::array<unsigned char, 32> signals{};
-  for (;;) {
-    const ssize_t count = read(signal_pipe[0], signals.data(), signals.size());
-    if (count <= 0)
-      break;
-    for (ssize_t i = 0; i < count; i++) {
-      const int signal_number = signals[static_cast<size_t>(i)];
-      if (signal_number != SIGCHLD)
-        forward_signal(run, signal_number);
-    }
-  }
-  reap_child(run);
 }
 
 int wait_ms(const Run &run, Clock::time_point now)
@@ -249,91 +241,93 @@ int wait_ms(const Run &run, Clock::time_point now)
   return static_cast<int>((wait + 999) / 1000);
 }
 
+// A command is served until it ends; a --line until a signal stops the run
+// or the other end closes the line.
+bool serving(const Run &run)
+{
+  if (emu_serves_line(run))
+    return !run.stopping && !run.hung_up;
+  return !run.child_done;
+}
+
+bool awaits_sender(const Run &run)
+{
+  return run.stalled && run.line.kind == LineKind::pipe_pair && !run.line.sender_held;
+}
+
+// A stalled line takes no bytes, yet notices that the other end closed it,
+// and a pair of named pipes is held once the sender's first byte came.
+void take_line_event(Run *run, short revents)
+{
+  if (!run->stalled)
+    read_line(run);
+  else if ((revents & (POLLHUP | POLLERR)) != 0)
+    hang_up(run);
+  else if (awaits_sender(*run))
+    hold_sender(run);
+}
+
 } // namespace
 
-int emu_install_signal_handlers()
-{
-  if (pipe2(signal_pipe, O_CLOEXEC | O_NONBLOCK) < 0)
-    return -1;
-  struct sigaction action {};
-  action.sa_handler = on_signal;
-  sigemptyset(&action.sa_mask);
-  action.sa_flags = SA_RESTART | SA_NOCLDSTOP;
-  for (const int signal_number : HANDLED_SIGNALS)
-    if (sigaction(signal_number, &action, nullptr) < 0)
-      return -1;
-  // A command that stops reading its input must not end the emulator.
-  signal(SIGPIPE, SIG_IGN);
-  return 0;
-}
-
-void emu_default_signals()
-{
-  signal(SIGPIPE, SIG_DFL);
-  for (const int signal_number : HANDLED_SIGNALS)
-    signal(signal_number, SIG_DFL);
-}
-
-void emu_draw(Run *run)
+int emu_draw(Run *run)
 {
   const std::string drawing = module_draw(run->module);
-  fputs(drawing.c_str(), stdout);
-  fflush(stdout);
   run->dirty = false;
   run->last_draw = Clock::now();
+  if (fputs(drawing.c_str(), stdout) < 0 || fflush(stdout) != 0) {
+    if (run->output_error == 0)
+      run->output_error = errno;
+    return -1;
+  }
+  return 0;
 }
 
 void emu_serve(Run *run)
 {
   if (run->options.stall_after == 0)
     stall(run);
-  while (!run->child_done) {
+  while (serving(*run)) {
     const Clock::time_point now = Clock::now();
     std::array<pollfd, 3> fds{};
     nfds_t count = 0;
-    fds[count++] = {signal_pipe[0], POLLIN, 0};
-    const bool may_take = !run->hung_up && (!run->options.pace || run->next_take <= now);
+    fds[count++] = {emu_signal_descriptor(), POLLIN, 0};
+    const bool may_take = !run->hung_up && !run->stalled && (!run->options.pace || run->next_take <= now);
+    // A stalled --line is still watched for the other end closing it.
+    const bool watch_line = !run->hung_up && (may_take || emu_serves_line(*run));
     const nfds_t line_index = count;
-    if (may_take)
-      fds[count++] = {run->line.master, POLLIN, 0};
+    if (watch_line)
+      fds[count++] = {run->line.receive, static_cast<short>(may_take || awaits_sender(*run) ? POLLIN : 0), 0};
     const nfds_t typed_index = count;
-    const bool typing = run->options.live && run->command_input >= 0;
+    const bool typing = run->options.live && !run->typed_ended;
     if (typing)
       fds[count++] = {STDIN_FILENO, POLLIN, 0};
     const int ready = poll(fds.data(), count, wait_ms(*run, now));
     if (ready < 0 && errno != EINTR)
       break;
     if (ready > 0 && fds[0].revents != 0)
-      take_signals(run);
-    if (ready > 0 && may_take && fds[line_index].revents != 0)
-      read_line(run);
+      emu_take_signals(run);
+    if (ready > 0 && watch_line && fds[line_index].revents != 0)
+      take_line_event(run, fds[line_index].revents);
     if (ready > 0 && typing && fds[typed_index].revents != 0)
       emu_read_typed(run);
     send_replies(run);
     const Clock::time_point after = Clock::now();
     if (run->options.live && run->dirty &&
         (after >= run->last_change + LIVE_QUIET || after >= run->last_draw + LIVE_REDRAW_EVERY))
-      emu_draw(run);
-    reap_child(run);
+      (void)emu_draw(run);
+    emu_reap_command(run);
   }
 }
 
-// Bytes left in the line when the command ended are still part of what it sent.
+// Bytes left in the line when the command ended, or when a --line run was
+// stopped, are still part of what was sent; a stalled line keeps them.
 void emu_drain_line(Run *run)
 {
-  if (run->hung_up)
-    return;
   std::array<unsigned char, READ_CHUNK> buffer{};
-  for (;;) {
-    const ssize_t count = read(run->line.master, buffer.data(), buffer.size());
+  while (!run->hung_up && !run->stalled) {
+    const ssize_t count = read(run->line.receive, buffer.data(), read_size(*run, buffer.size()));
     if (count <= 0)
       return;
-    for (ssize_t i = 0; i < count && !run->hung_up; i++) {
-      if (run->taken == run->options.hangup_after) {
-        hang_up(run);
-        return;
-      }
-      take_byte(run, buffer[static_cast<size_t>(i)], false);
-    }
+    take_bytes(run, buffer.data(), static_cast<size_t>(count), false);
   }
 }

@@ -1,5 +1,6 @@
 // lcm-emu: run a command with /dev/ttyS1 connected to an emulated display
-// module, then draw the module's screen.
+// module, or serve the module on a line given with --line, then draw the
+// module's screen.
 #include <array>
 #include <cerrno>
 #include <cstdio>
@@ -16,6 +17,7 @@ namespace {
 
 const char *const USAGE =
     "usage: lcm-emu [options] -- command [argument...]\n"
+    "       lcm-emu [options] --line PATH\n"
     "\n"
     "Runs the command with /dev/ttyS1 connected to an emulated display module\n"
     "(2 rows of 16 characters, a cursor, four buttons) over a pseudo-terminal,\n"
@@ -51,17 +53,22 @@ const char *const USAGE =
     "  --reply-delay MS    answer each query MS milliseconds late\n"
     "  --garbage           answer every query with A5, a byte outside the protocol\n"
     "  --hangup-after N    close the line after N bytes (the command then sees a\n"
-    "                      hang-up: writes fail with EIO)\n"
-    "  --stall-after N     stop the command's output after N bytes (its writes\n"
-    "                      then fail with EAGAIN); replies still go out\n"
+    "                      hang-up: writes fail with EIO); not with --line\n"
+    "  --stall-after N     take no byte after the Nth: the command's writes then fail\n"
+    "                      with EAGAIN; replies still go out\n"
     "  --late-reply N:MS   answer the Nth query (position and button queries,\n"
     "                      from 1) MS milliseconds late; later replies are not\n"
     "                      held back\n"
     "  --pace              take bytes at 9600 baud, about 1.04 ms a byte\n"
-    "  --no-device         run the command without any /dev/ttyS1\n"
+    "  --no-device         run the command without any /dev/ttyS1; not with --line\n"
     "  --live              redraw the screen as it changes; arrow keys press the\n"
     "                      buttons for 300 ms; other typed lines go to the command's\n"
-    "                      standard input (Ctrl-D ends it)\n"
+    "                      standard input (Ctrl-D ends it; with --line they are ignored)\n"
+    "  --line PATH         run no command: play the module on PATH, a serial device\n"
+    "                      (set raw 9600 8N1), or the named pipes PATH.in (replies)\n"
+    "                      and PATH.out (the host's bytes) of a virtual machine's\n"
+    "                      serial port; serve until SIGINT, SIGTERM or SIGHUP, or\n"
+    "                      until the line closes, then draw the screen\n"
     "  --help              show this text\n"
     "  --version           show the emulator's version\n"
     "\n"
@@ -70,9 +77,10 @@ const char *const USAGE =
     "command runs in a PID namespace of its own, and whatever it started is killed\n"
     "too, both then and when the command ends.\n"
     "\n"
-    "Exit status: the command's status, 128+N when signal N ended it, 125 when\n"
-    "the emulator itself failed (bad option, no pseudo-terminal, no private /dev),\n"
-    "126 when the command could not be run, 127 when it was not found.\n";
+    "Exit status: the command's status (0 with --line), 128+N when signal N ended\n"
+    "it, 125 when the emulator itself failed (bad option, no pseudo-terminal, no\n"
+    "private /dev, a --line it cannot serve, standard output it cannot write), 126\n"
+    "when the command could not be run, 127 when it was not found.\n";
 
 // Names what keeps the line from being raw 9600 8N1; empty when it is.
 std::string line_setting_faults(const termios &settings)
@@ -106,7 +114,7 @@ void check_line_settings(const Run &run)
   if (run.hung_up || run.taken == 0)
     return;
   termios settings{};
-  if (tcgetattr(run.line.master, &settings) < 0)
+  if (tcgetattr(run.line.receive, &settings) < 0)
     return;
   const std::string faults = line_setting_faults(settings);
   if (!faults.empty())
@@ -125,12 +133,24 @@ int open_wire(Run *run)
   return 0;
 }
 
-int run_emulator(Run *run)
+// The run's own last words: the screen, and whether standard output took it.
+int finish(Run *run, int status)
 {
-  if (emu_install_signal_handlers() < 0) {
-    fprintf(stderr, "lcm-emu: cannot watch for signals: %s\n", emu_error_text(errno).c_str());
+  emu_restore_terminal(run);
+  if (run->wire && fclose(run->wire) != 0)
+    fprintf(stderr, "lcm-emu: %s: %s\n", run->options.wire_path.c_str(), emu_error_text(errno).c_str());
+  run->wire = nullptr;
+  (void)emu_draw(run);
+  if (run->output_error != 0) {
+    fprintf(stderr, "lcm-emu: cannot draw the screen on standard output: %s\n",
+            emu_error_text(run->output_error).c_str());
     return EXIT_EMULATOR_FAILURE;
   }
+  return status;
+}
+
+int run_command(Run *run)
+{
   if (emu_open_line(&run->line) < 0) {
     fprintf(stderr, "lcm-emu: cannot open a pseudo-terminal: %s\n", emu_error_text(errno).c_str());
     return EXIT_EMULATOR_FAILURE;
@@ -144,14 +164,58 @@ int run_emulator(Run *run)
     emu_own_terminal(run);
   emu_serve(run);
   emu_drain_line(run);
-  emu_restore_terminal(run);
   emu_end_command_input(run);
   check_line_settings(*run);
-  if (run->wire && fclose(run->wire) != 0)
-    fprintf(stderr, "lcm-emu: %s: %s\n", run->options.wire_path.c_str(), emu_error_text(errno).c_str());
-  run->wire = nullptr;
-  emu_draw(run);
-  return emu_exit_status(run->child_status);
+  return finish(run, emu_exit_status(run->child_status));
+}
+
+// The run's one line before the first byte: where the module is, and that
+// it is ready, which a script playing the host can wait for.
+void announce_line(const Run &run)
+{
+  const std::string &path = run.options.line_path;
+  if (run.line.kind == LineKind::pipe_pair)
+    fprintf(stderr, "lcm-emu: the module is on the named pipes %s.out (taken) and %s.in (replies)",
+            path.c_str(), path.c_str());
+  else
+    fprintf(stderr, "lcm-emu: the module is on %s, raw at 9600 8N1", path.c_str());
+  fputs("; SIGINT or SIGTERM ends the run\n", stderr);
+}
+
+int run_line(Run *run)
+{
+  std::string failure;
+  if (emu_open_given_line(&run->line, run->options.line_path, &failure) < 0) {
+    fprintf(stderr, "lcm-emu: %s\n", failure.c_str());
+    return EXIT_EMULATOR_FAILURE;
+  }
+  if (open_wire(run) < 0)
+    return EXIT_EMULATOR_FAILURE;
+  if (run->options.live)
+    emu_own_terminal(run);
+  announce_line(*run);
+  emu_serve(run);
+  emu_drain_line(run);
+  return finish(run, 0);
+}
+
+int run_emulator(Run *run)
+{
+  if (emu_install_signal_handlers() < 0) {
+    fprintf(stderr, "lcm-emu: cannot watch for signals: %s\n", emu_error_text(errno).c_str());
+    return EXIT_EMULATOR_FAILURE;
+  }
+  return emu_serves_line(*run) ? run_line(run) : run_command(run);
+}
+
+// --help and --version: text nobody reads is still a failure to say so.
+int print(const char *text)
+{
+  if (fputs(text, stdout) < 0 || fflush(stdout) != 0) {
+    fprintf(stderr, "lcm-emu: cannot write to standard output: %s\n", emu_error_text(errno).c_str());
+    return EXIT_EMULATOR_FAILURE;
+  }
+  return 0;
 }
 
 } // namespace
@@ -170,13 +234,9 @@ int main(int argc, char **argv)
     fprintf(stderr, "lcm-emu: %s\n%s", error.c_str(), "Try 'lcm-emu --help'.\n");
     return EXIT_EMULATOR_FAILURE;
   }
-  if (run.options.help) {
-    fputs(USAGE, stdout);
-    return 0;
-  }
-  if (run.options.version) {
-    printf("lcm-emu %s\n", LCM_VERSION);
-    return 0;
-  }
+  if (run.options.help)
+    return print(USAGE);
+  if (run.options.version)
+    return print("lcm-emu " LCM_VERSION "\n");
   return run_emulator(&run);
 }

@@ -1,5 +1,6 @@
 // --live: the terminal lcm-emu runs in. Arrow keys hold buttons, other typed
-// lines go on to the command's standard input.
+// lines go on to the command's standard input. With --line there is no
+// command: only the arrow keys count, and nothing typed is echoed.
 #include <array>
 #include <cerrno>
 #include <unistd.h>
@@ -33,6 +34,7 @@ void emu_end_command_input(Run *run)
   if (run->command_input >= 0)
     close(run->command_input);
   run->command_input = -1;
+  run->typed_ended = true;
 }
 
 void emu_read_typed(Run *run)
@@ -47,6 +49,7 @@ void emu_read_typed(Run *run)
     }
     return;
   }
+  const bool to_command = !emu_serves_line(*run);
   for (ssize_t i = 0; i < count; i++) {
     LiveResult result;
     emu_live_take(&run->typed, buffer[static_cast<size_t>(i)], &result);
@@ -54,11 +57,11 @@ void emu_read_typed(Run *run)
       run->live_holds.push_back({result.pressed, Clock::now() + LIVE_PRESS});
       emu_trace(*run, "holding " + module_buttons_name(result.pressed) + " for 300 ms");
     }
-    if (run->terminal_saved)
+    if (run->terminal_saved && to_command)
       write_terminal(result.echo);
     if (result.line_done)
       forward_typed_line(run, result.line);
-    if (result.input_done)
+    if (result.input_done && to_command)
       emu_end_command_input(run);
   }
 }

@@ -46,7 +46,7 @@ int button_named(const std::string &name, unsigned *button)
 bool takes_value(const std::string &name)
 {
   return name == "--press" || name == "--reply-delay" || name == "--hangup-after" || name == "--wire" ||
-         name == "--silent-between" || name == "--stall-after" || name == "--late-reply";
+         name == "--silent-between" || name == "--stall-after" || name == "--late-reply" || name == "--line";
 }
 
 int apply_value(const std::string &name, const std::string &value, Options *options, std::string *error)
@@ -100,10 +100,10 @@ int apply_value(const std::string &name, const std::string &value, Options *opti
     return 0;
   }
   if (value.empty()) {
-    *error = "--wire wants a file name";
+    *error = name + " wants a file name";
     return -1;
   }
-  options->wire_path = value;
+  (name == "--line" ? options->line_path : options->wire_path) = value;
   return 0;
 }
 
@@ -128,6 +128,18 @@ int apply_flag(const std::string &name, Options *options, std::string *error)
   }
   *error = "unknown option " + name;
   return -1;
+}
+
+// Options that only make sense with a command.
+std::string line_conflict(const Options &options)
+{
+  if (!options.command.empty())
+    return "--line runs no command: give either --line PATH or -- command";
+  if (options.hangup_after >= 0)
+    return "--hangup-after closes the command's pseudo-terminal; with --line there is none";
+  if (options.no_device)
+    return "--no-device runs the command without /dev/ttyS1; with --line no command is run";
+  return "";
 }
 
 } // namespace
@@ -227,7 +239,11 @@ int emu_parse_options(int argc, const char *const *argv, Options *options, std::
   }
   for (; index < argc; index++)
     parsed.command.emplace_back(argv[index]);
-  if (parsed.command.empty() && !parsed.help && !parsed.version) {
+  if (!parsed.line_path.empty()) {
+    *error = line_conflict(parsed);
+    if (!error->empty())
+      return -1;
+  } else if (parsed.command.empty() && !parsed.help && !parsed.version) {
     *error = "no command given";
     return -1;
   }

@@ -42,6 +42,7 @@ struct Options {
   long stall_after = -1;  // -1: never
   LateReply late_reply;
   std::string wire_path;
+  std::string line_path; // --line: serve this line instead of running a command
   std::vector<Press> presses;
   std::vector<std::string> command;
 };

@@ -1,12 +1,20 @@
 // One emulator run, shared by the parts of lcm-emu; internal to the emulator.
 //
 //   emu_open_line(&line)             a pseudo-terminal pair for the command's /dev/ttyS1
-//   emu_install_signal_handlers()    route SIGCHLD, SIGINT, SIGTERM, SIGHUP into the event loop
-//   emu_default_signals()            in the child: the signals' default actions back
+//   emu_open_given_line(&line, path, &failure)  --line: a serial device, or PATH.in and PATH.out
+//   emu_hold_sender(&line)           --line on named pipes: fill PATH.out so the sender's next write waits
+//   emu_install_signal_handlers()    route SIGCHLD, SIGINT, SIGTERM, SIGHUP into the event loop,
+//                                    unblocked
+//   emu_default_signals()            in the child: the signals' default actions and the mask it was given
+//   emu_signal_descriptor()          the descriptor the event loop polls for arrived signals
+//   emu_take_signals(&run)           pass the signals that arrived on to the command, or stop serving
+//   emu_reap_command(&run)           note the command's end, if it ended
 //   emu_start_command(&run)          start the command in its private /dev; 0, or the status to end with
-//   emu_serve(&run)                  carry bytes and replies until the command ends
+//   emu_serve(&run)                  carry bytes and replies until the command ends, or the line
+//                                    closes or a signal stops a --line run
 //   emu_drain_line(&run)             take the bytes left in the line after the command ended
-//   emu_draw(&run)                   draw the module's screen on standard output
+//   emu_draw(&run)                   draw the module's screen on standard output; 0, or -1 with errno
+//                                    (kept in run.output_error)
 //   emu_elapsed_us(run, now)         microseconds since the first byte the command sent
 //   emu_trace(run, text)             one --trace line on standard error, with --trace
 //   emu_trace_at(run, when, text)    the same, stamped with the moment the line is about
@@ -50,10 +58,16 @@ struct LiveHold {
   Clock::time_point until;
 };
 
+enum class LineKind { pseudo_terminal, serial_device, pipe_pair };
+
 struct Line {
-  int master = -1;
-  int slave = -1; // kept open so the master does not report a hang-up forever
+  LineKind kind = LineKind::pseudo_terminal;
+  int receive = -1; // the host's bytes: the master, the serial device, or PATH.out
+  int reply = -1;   // the replies: the same descriptor, or PATH.in
+  int slave = -1;   // kept open so the master does not report a hang-up forever
   std::string slave_path;
+  std::string sender_path; // PATH.out, which the sender writes into
+  bool sender_held = false;
 };
 
 struct Run {
@@ -62,6 +76,7 @@ struct Run {
   Line line;
   pid_t child = -1;
   bool child_done = false;
+  bool stopping = false; // --line: a signal asked the run to end
   int child_status = 0;
   int forwarded_signals = 0;
   bool started = false;
@@ -74,8 +89,10 @@ struct Run {
   // In the order they are due; a reply held late lets the later ones pass.
   std::deque<PendingReply> replies;
   FILE *wire = nullptr;
+  int output_error = 0; // why a drawing could not be written, the first time
   // --live
   int command_input = -1;
+  bool typed_ended = false;
   bool terminal_saved = false;
   termios saved_terminal{};
   LiveInput typed;
@@ -85,13 +102,24 @@ struct Run {
   Clock::time_point last_draw{};
 };
 
+// With --line the emulator serves a line it was given and runs no command.
+[[nodiscard]] inline bool emu_serves_line(const Run &run)
+{
+  return !run.options.line_path.empty();
+}
+
 [[nodiscard]] int emu_open_line(Line *line);
+[[nodiscard]] int emu_open_given_line(Line *line, const std::string &path, std::string *failure);
+[[nodiscard]] int emu_hold_sender(Line *line);
 [[nodiscard]] int emu_install_signal_handlers();
 void emu_default_signals();
+[[nodiscard]] int emu_signal_descriptor();
+void emu_take_signals(Run *run);
+void emu_reap_command(Run *run);
 [[nodiscard]] int emu_start_command(Run *run);
 void emu_serve(Run *run);
 void emu_drain_line(Run *run);
-void emu_draw(Run *run);
+[[nodiscard]] int emu_draw(Run *run);
 [[nodiscard]] long long emu_elapsed_us(const Run &run, Clock::time_point now);
 void emu_trace(const Run &run, const std::string &text);
 void emu_trace_at(const Run &run, Clock::time_point when, const std::string &text);

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "module.h"
@@ -93,6 +94,30 @@ TEST(EmulatorOptions, RefusesWhatItCannotUse)
   const Parsed version = parse({"--version"});
   EXPECT_EQ(version.result, 0);
   EXPECT_TRUE(version.options.version);
+}
+
+// With --line no command is run: the options that only serve a command are
+// refused, the faults of the line are taken.
+TEST(EmulatorOptions, LineTakesTheLineFaultsAndNoCommand)
+{
+  const Parsed parsed =
+      parse({"--line", "/dev/ttyUSB1", "--stall-after", "37", "--press", "up@10", "--live"});
+  ASSERT_EQ(parsed.result, 0) << parsed.error;
+  EXPECT_EQ(parsed.options.line_path, "/dev/ttyUSB1");
+  EXPECT_EQ(parsed.options.stall_after, 37);
+  EXPECT_TRUE(parsed.options.command.empty());
+  const std::vector<std::pair<std::vector<const char *>, const char *>> refused = {
+      {{"--line", "p", "--", "lcm-show", "a", "b"}, "--line runs no command"},
+      {{"--line=p", "lcm-show"}, "--line runs no command"},
+      {{"--hangup-after", "3", "--line", "p"}, "--hangup-after closes the command's pseudo-terminal"},
+      {{"--line", "p", "--no-device"}, "--no-device runs the command without /dev/ttyS1"},
+      {{"--line="}, "--line wants a file name"},
+  };
+  for (const auto &[arguments, error] : refused) {
+    const Parsed refusal = parse(arguments);
+    EXPECT_EQ(refusal.result, -1) << error;
+    EXPECT_EQ(refusal.error.rfind(error, 0), 0U) << refusal.error;
+  }
 }
 
 TEST(EmulatorOptions, SilentBetweenHoldsRepliesBackFromItsStartToItsEnd)

@@ -1,0 +1,195 @@
+// The records behind clients.h, shared by the files of the client store, its
+// commands and its renderer; internal to them.
+//
+//   client_in_use(client)                 whether a number names a connected client
+//   client_find_screen(client, word)      the slot of a client's screen with that id, or -1
+//   client_find_widget(client, screen, word)  the slot of a screen's widget with that id, or -1
+//   client_remove_screen(client, screen)  delete a screen with its widgets
+//   client_remove_widget(client, widget)  delete a widget, and what a frame holds
+//   client_set_priority(screen, priority) change a screen's class; becoming urgent makes it the newest
+//   client_queue(client, text, length)    add bytes to a client's outbox; marks the overflow
+//   client_queue_line(client, text)       add a text and a newline to a client's outbox
+//   client_hand_over(client, rows)        show rows as the panel's own alert; the client waits for the answer
+//   client_next_generation()              a number no screen, text or alert had before
+//   client_shown_byte(byte)               how the module is sent a byte of text: '?' for control bytes
+//   client_keep_text(&text, word)         a word as bounded, shown text; longer ones are cut
+//   client_success(client)                answer "success"
+//   client_huh(client, reason)            answer "huh? " and the reason
+//   client_huh_about(client, reason, word)  answer "huh? ", the reason and the word in quotes
+//   client_word_is(word, text)            whether a word is exactly that text
+//   client_option_is(word, name)          whether a word is that option, with or without its dash
+//   client_number(word, low, high, &value)  a word as a whole number within bounds; 0, or -1
+//   client_screen_add(request) ... client_widget_del(request)  the screen and widget commands
+//   client_add_key(request), client_del_key(request)  the key reservations
+//   client_keep_id(&id, word)             a word as an id; -1 when it is too long to keep whole
+//   client_same(text, word)               whether a kept text holds exactly the word's bytes
+#ifndef LCM_PANEL_CLIENT_RECORDS_H
+#define LCM_PANEL_CLIENT_RECORDS_H
+
+#include <algorithm>
+#include <array>
+#include <cstddef>
+
+#include "clients.h"
+
+constexpr int WIDGET_STRING = 0;
+constexpr int WIDGET_TITLE = 1;
+constexpr int WIDGET_HBAR = 2;
+constexpr int WIDGET_VBAR = 3;
+constexpr int WIDGET_ICON = 4;
+constexpr int WIDGET_SCROLLER = 5;
+constexpr int WIDGET_FRAME = 6;
+constexpr int WIDGET_NUM = 7;
+
+// Up to N bytes, followed by a NUL so that messages may print them.
+template <std::size_t N> struct BoundedText {
+  std::array<char, N + 1> bytes{};
+  std::size_t length = 0;
+};
+
+using ClientId = BoundedText<CLIENTS_ID_MAX>;
+using ClientText = BoundedText<CLIENTS_TEXT_MAX>;
+
+// Coordinates are 1-based as the clients give them, in the widget's space:
+// the screen, or the inside of the frame the widget is in.
+struct ClientWidget {
+  bool used = false;
+  int screen = -1;
+  // The widget slot of the frame this widget is in, or -1.
+  int frame = -1;
+  int type = WIDGET_STRING;
+  ClientId id;
+  // Draw order: widgets added later are drawn over earlier ones.
+  unsigned long long added = 0;
+  bool set = false;
+  // string, hbar, vbar, icon: where; num: x only. scroller, frame: left and top.
+  int x = 1;
+  int y = 1;
+  // scroller, frame: right and bottom.
+  int right = 0;
+  int bottom = 0;
+  // hbar, vbar: length in pixels; num: the digit; icon: its stand-in byte.
+  int value = 0;
+  // frame: the size of its inside.
+  int inner_width = 0;
+  int inner_height = 0;
+  // scroller, frame: 'h', 'v' or 'm'; speed as the protocol gives it.
+  char direction = 'h';
+  int speed = 0;
+  // When the text, or what moves it, last changed: a scroller's or a
+  // title's position follows from the time since then.
+  long long moved_from_ms = 0;
+  ClientText text;
+};
+
+struct ClientScreen {
+  bool used = false;
+  unsigned long long generation = 0;
+  ClientId id;
+  BoundedText<CLIENTS_NAME_MAX> name;
+  int priority = SCREEN_INFO;
+  // When it last became an alert or input screen.
+  unsigned long long urgent_since = 0;
+  bool dismissed = false;
+  // In eighths of a second; 0 when not given.
+  int duration = 0;
+  // In eighths of a second; 0 for none. Counted while in view.
+  int timeout = 0;
+  long long viewed_ms = 0;
+  // Accepted and kept; the module cannot show them.
+  int width = LCM_COLUMNS;
+  int height = LCM_ROWS;
+  // Places in the lists of values screen_set takes.
+  int heartbeat = 2;
+  int backlight = 2;
+  int cursor = 1;
+  int cursor_x = 1;
+  int cursor_y = 1;
+};
+
+struct KeyReservation {
+  bool used = false;
+  bool exclusive = false;
+  BoundedText<CLIENTS_KEY_NAME_MAX> name;
+};
+
+struct Client {
+  bool used = false;
+  bool greeted = false;
+  unsigned long long connection = 0;
+  BoundedText<CLIENTS_NAME_MAX> name;
+  std::array<ClientScreen, CLIENTS_SCREENS> screens;
+  std::array<ClientWidget, CLIENTS_WIDGETS> widgets;
+  std::array<KeyReservation, CLIENTS_KEYS> keys;
+  std::array<char, CLIENTS_OUTBOX> outbox{};
+  std::size_t outbox_length = 0;
+  bool overflowed = false;
+};
+
+// lcm-show's two rows, shown as the panel's own alert until dismissed or
+// replaced; the client that sent them waits for the answer.
+struct HandOver {
+  bool shown = false;
+  unsigned long long generation = 0;
+  PanelRows rows{};
+  bool waiting = false;
+  int client = -1;
+  unsigned long long connection = 0;
+};
+
+// One request line, split: words[0] is the command.
+struct ClientRequest {
+  int client = -1;
+  const ClientWord *words = nullptr;
+  int count = 0;
+  long long now_ms = 0;
+};
+
+extern std::array<Client, CLIENTS_MAX> clients;
+extern HandOver hand_over;
+
+[[nodiscard]] bool client_in_use(int client);
+[[nodiscard]] int client_find_screen(int client, const ClientWord &word);
+[[nodiscard]] int client_find_widget(int client, int screen, const ClientWord &word);
+void client_remove_screen(int client, int screen);
+void client_remove_widget(int client, int widget);
+void client_set_priority(ClientScreen *screen, int priority);
+int client_queue(int client, const char *text, std::size_t length);
+int client_queue_line(int client, const char *text);
+void client_hand_over(int client, const PanelRows &rows);
+[[nodiscard]] unsigned long long client_next_generation();
+[[nodiscard]] unsigned char client_shown_byte(unsigned char byte);
+
+void client_success(int client);
+void client_huh(int client, const char *reason);
+void client_huh_about(int client, const char *reason, const ClientWord &word);
+[[nodiscard]] bool client_word_is(const ClientWord &word, const char *text);
+[[nodiscard]] bool client_option_is(const ClientWord &word, const char *name);
+[[nodiscard]] int client_number(const ClientWord &word, int low, int high, int *value);
+
+void client_screen_add(const ClientRequest &request);
+void client_screen_del(const ClientRequest &request);
+void client_screen_set(const ClientRequest &request);
+void client_widget_add(const ClientRequest &request);
+void client_widget_set(const ClientRequest &request);
+void client_widget_del(const ClientRequest &request);
+void client_add_key(const ClientRequest &request);
+void client_del_key(const ClientRequest &request);
+
+template <std::size_t N> void client_keep_text(BoundedText<N> *text, const ClientWord &word)
+{
+  text->length = word.length < N ? word.length : N;
+  for (std::size_t i = 0; i < text->length; i++)
+    text->bytes[i] = static_cast<char>(client_shown_byte(static_cast<unsigned char>(word.text[i])));
+  text->bytes[text->length] = '\0';
+}
+
+// Ids are kept as given, so that events name them exactly.
+[[nodiscard]] int client_keep_id(ClientId *id, const ClientWord &word);
+
+template <std::size_t N> bool client_same(const BoundedText<N> &text, const ClientWord &word)
+{
+  return text.length == word.length && std::equal(word.text, word.text + word.length, text.bytes.begin());
+}
+
+#endif

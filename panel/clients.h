@@ -1,0 +1,145 @@
+// Display clients of the panel: the client protocol, the clients' screens and
+// widgets in fixed memory, their rendering into the panel's rows, and the
+// sockets the clients connect on. Internal to the panel.
+//
+//   clients_reset()                       forget every client and the hand-over; all slots free
+//   clients_open()                        take a client slot for a new connection; its number, or -1
+//   clients_remove(client)                forget a client and everything it made
+//   clients_connection(client)            the connection a slot holds now (0 when free)
+//   clients_name(client)                  the name a client gave itself, or ""
+//   clients_split(line, length, &words)   split a request line into words, in place; the count, or -1
+//   clients_execute(client, line, length, now)  run one request line; CLIENTS_GO_ON or CLIENTS_BYE
+//   clients_line_too_long(client)         answer a request line past the bound, which is not run
+//   clients_outbox(client, &length)       the replies and events not yet sent to a client
+//   clients_outbox_sent(client, count)    drop the first count bytes of the outbox
+//   clients_outbox_overflowed(client)     whether a client's unsent lines passed the bound
+//   clients_screens(handles, capacity)    every client screen in the order it was added; the count
+//   clients_urgent(handles, capacity)     alert and input screens and the hand-over, newest first; the count
+//   clients_valid(handle)                 whether a handle still names the screen it was made for
+//   clients_priority(handle)              a screen's priority class; SCREEN_HIDDEN once gone or dismissed
+//   clients_screen_id(handle)             the id a client gave a screen ("" for the hand-over)
+//   clients_duration_ms(handle)           how long a screen wants to stay in view, or 0 when it did not say
+//   clients_timeout_left_ms(handle)       what is left of a screen's timeout, or -1 when it has none
+//   clients_count_view(handle, ms)        count time in view; 1 when the timeout ran out and the screen went
+//   clients_dismiss(handle)               take an alert out of the front until it becomes an alert anew
+//   clients_key_name(key)                 the protocol's name of a KEY_ code ("Up"), or nullptr
+//   clients_key_owner(key, client_in_view)  the client a key goes to, or -1 when it pages
+//   clients_send_listen(handle)           queue "listen ID" to the screen's client
+//   clients_send_ignore(handle)           queue "ignore ID" to the screen's client
+//   clients_send_key(client, key)         queue "key NAME" to a client
+//   clients_hand_over_waiting()           whether a client waits for the answer to its lcm_show
+//   clients_hand_over_answer(reply)       send the waiting client its answer ("success" or "huh? ...")
+//   clients_render(handle, now, &rows)    a screen drawn into two rows at a time; 0, or -1 for a stale handle
+//   server_parse_address(text, &address) ADDR:PORT or [ADDR6]:PORT into a socket address; 0, or -1 (EINVAL)
+//   server_listen_unix(path, group)       serve on a Unix socket, mode 0660, of group; 0, or -1 with errno
+//   server_listen_tcp(address)            serve on a TCP address; 0, or -1 with errno
+//   server_poll(now)                      accept, read, run and answer, within a bound; never waits
+//   server_stop()                         close every connection and listener, remove the Unix socket
+//
+// Limits: 16 clients, 32 screens and 64 widgets a client, request lines of
+// 8 KiB, texts of 256 bytes (longer ones are cut), ids of 32 bytes. Every
+// record is set aside at start; nothing here allocates. Rows follow the
+// panel's rules: 16 bytes, spaces for blank; a byte 0xFE, any other byte
+// below 0x20 and 0x7F show as '?'. Times are milliseconds on the monotonic
+// clock.
+#ifndef LCM_PANEL_CLIENTS_H
+#define LCM_PANEL_CLIENTS_H
+
+#include <array>
+#include <cstddef>
+#include <sys/socket.h>
+#include <sys/types.h>
+
+#include "panel.h"
+
+constexpr int CLIENTS_MAX = 16;
+constexpr int CLIENTS_SCREENS = 32;
+constexpr int CLIENTS_WIDGETS = 64;
+constexpr int CLIENTS_KEYS = 8;
+constexpr std::size_t CLIENTS_LINE_MAX = 8192;
+constexpr std::size_t CLIENTS_TEXT_MAX = 256;
+constexpr std::size_t CLIENTS_ID_MAX = 32;
+constexpr std::size_t CLIENTS_NAME_MAX = 64;
+constexpr std::size_t CLIENTS_KEY_NAME_MAX = 16;
+// Unsent replies and events a client may leave in the panel before it is dropped.
+constexpr std::size_t CLIENTS_OUTBOX = 16384;
+// Every screen there can be: the clients' and the hand-over.
+constexpr int CLIENTS_ALL_SCREENS = CLIENTS_MAX * CLIENTS_SCREENS + 1;
+// The client number of the hand-over alert in a ScreenHandle.
+constexpr int CLIENTS_PANEL = CLIENTS_MAX;
+
+// Priority classes, lowest first.
+constexpr int SCREEN_HIDDEN = 0;
+constexpr int SCREEN_BACKGROUND = 1;
+constexpr int SCREEN_INFO = 2;
+constexpr int SCREEN_FOREGROUND = 3;
+constexpr int SCREEN_ALERT = 4;
+constexpr int SCREEN_INPUT = 5;
+
+constexpr int CLIENTS_GO_ON = 0;
+constexpr int CLIENTS_BYE = 1;
+
+// A screen as the view code holds on to it: the generation tells a screen
+// from a later one in the same slot.
+struct ScreenHandle {
+  int client = -1;
+  int screen = -1;
+  unsigned long long generation = 0;
+};
+
+// A word of a request line: its bytes, not terminated.
+struct ClientWord {
+  const char *text = nullptr;
+  std::size_t length = 0;
+};
+
+constexpr int CLIENTS_WORDS_MAX = 48;
+using ClientWords = std::array<ClientWord, CLIENTS_WORDS_MAX>;
+
+struct ServerAddress {
+  sockaddr_storage storage{};
+  socklen_t length = 0;
+};
+
+void clients_reset();
+[[nodiscard]] int clients_open();
+void clients_remove(int client);
+[[nodiscard]] unsigned long long clients_connection(int client);
+[[nodiscard]] const char *clients_name(int client);
+
+[[nodiscard]] int clients_split(char *line, std::size_t length, ClientWords *words);
+int clients_execute(int client, char *line, std::size_t length, long long now_ms);
+void clients_line_too_long(int client);
+
+[[nodiscard]] const char *clients_outbox(int client, std::size_t *length);
+void clients_outbox_sent(int client, std::size_t count);
+[[nodiscard]] bool clients_outbox_overflowed(int client);
+
+int clients_screens(ScreenHandle *handles, int capacity);
+int clients_urgent(ScreenHandle *handles, int capacity);
+[[nodiscard]] bool clients_valid(const ScreenHandle &handle);
+[[nodiscard]] int clients_priority(const ScreenHandle &handle);
+[[nodiscard]] const char *clients_screen_id(const ScreenHandle &handle);
+[[nodiscard]] long long clients_duration_ms(const ScreenHandle &handle);
+[[nodiscard]] long long clients_timeout_left_ms(const ScreenHandle &handle);
+int clients_count_view(const ScreenHandle &handle, long long elapsed_ms);
+void clients_dismiss(const ScreenHandle &handle);
+
+[[nodiscard]] const char *clients_key_name(int key);
+[[nodiscard]] int clients_key_owner(const char *key, int client_in_view);
+void clients_send_listen(const ScreenHandle &handle);
+void clients_send_ignore(const ScreenHandle &handle);
+void clients_send_key(int client, const char *key);
+
+[[nodiscard]] bool clients_hand_over_waiting();
+void clients_hand_over_answer(const char *reply);
+
+[[nodiscard]] int clients_render(const ScreenHandle &handle, long long now_ms, PanelRows *rows);
+
+[[nodiscard]] int server_parse_address(const char *text, ServerAddress *address);
+[[nodiscard]] int server_listen_unix(const char *path, gid_t group);
+[[nodiscard]] int server_listen_tcp(const ServerAddress &address);
+void server_poll(long long now_ms);
+void server_stop();
+
+#endif

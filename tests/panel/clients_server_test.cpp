@@ -1,0 +1,283 @@
+// The clients' server over real sockets in a temporary directory.
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <string>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+#include <vector>
+
+#include "clients.h"
+
+namespace {
+
+// Generous: the machine may be busy with sanitizer builds.
+constexpr auto PATIENCE = std::chrono::seconds(20);
+
+long long now_ms()
+{
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+int connect_to(const std::string &path)
+{
+  const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  path.copy(address.sun_path, sizeof address.sun_path - 1);
+  if (connect(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) < 0) {
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+void send_all(int fd, const std::string &bytes)
+{
+  ASSERT_EQ(send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL), static_cast<ssize_t>(bytes.size()));
+}
+
+// Serves and reads until the client has been sent want, or its connection ended.
+std::string read_until(int fd, const std::string &want)
+{
+  std::string got;
+  const auto deadline = std::chrono::steady_clock::now() + PATIENCE;
+  while (got.find(want) == std::string::npos && std::chrono::steady_clock::now() < deadline) {
+    server_poll(now_ms());
+    pollfd ready{fd, POLLIN, 0};
+    if (poll(&ready, 1, 5) <= 0)
+      continue;
+    char buffer[4096];
+    const ssize_t n = recv(fd, buffer, sizeof buffer, MSG_DONTWAIT);
+    if (n == 0)
+      break;
+    if (n > 0)
+      got.append(buffer, static_cast<std::size_t>(n));
+  }
+  return got;
+}
+
+// Serves until the server has closed the client's connection.
+bool closed_by_server(int fd)
+{
+  const auto deadline = std::chrono::steady_clock::now() + PATIENCE;
+  while (std::chrono::steady_clock::now() < deadline) {
+    server_poll(now_ms());
+    char buffer[4096];
+    const ssize_t n = recv(fd, buffer, sizeof buffer, MSG_DONTWAIT);
+    if (n == 0 || (n < 0 && errno == ECONNRESET))
+      return true;
+    if (n < 0)
+      usleep(2000);
+  }
+  return false;
+}
+
+class ServerTest : public ::testing::Test {
+protected:
+  std::string dir;
+  std::string path;
+  std::vector<int> fds;
+
+  void SetUp() override
+  {
+    signal(SIGPIPE, SIG_IGN);
+    clients_reset();
+    char name[] = "/tmp/lcm-clients-XXXXXX";
+    ASSERT_NE(mkdtemp(name), nullptr);
+    dir = name;
+    path = dir + "/socket";
+  }
+
+  void TearDown() override
+  {
+    server_stop();
+    for (const int fd : fds)
+      close(fd);
+    unlink(path.c_str());
+    rmdir(dir.c_str());
+  }
+
+  int client()
+  {
+    const int fd = connect_to(path);
+    fds.push_back(fd);
+    return fd;
+  }
+};
+
+TEST_F(ServerTest, AClientsExchangeAndAnEventFromThePanel)
+{
+  ASSERT_EQ(server_listen_unix(path.c_str(), static_cast<gid_t>(-1)), 0);
+  const int fd = client();
+  send_all(fd, "hello\nclient_set -name probe\nscreen_add s\n\nnoop\r\n");
+  EXPECT_EQ(read_until(fd, "noop complete\n"),
+            "connect LCDproc 0.5.9 protocol 0.3 lcd wid 16 hgt 2 cellwid 5 cellhgt 8\nsuccess\nsuccess\n"
+            "noop complete\n");
+  std::vector<ScreenHandle> handles(CLIENTS_ALL_SCREENS);
+  ASSERT_EQ(clients_screens(handles.data(), CLIENTS_ALL_SCREENS), 1);
+  EXPECT_STREQ(clients_name(handles[0].client), "probe");
+  clients_send_listen(handles[0]);
+  EXPECT_EQ(read_until(fd, "\n"), "listen s\n");
+
+  // Gone: its screens go with it.
+  send_all(fd, "bye\n");
+  EXPECT_TRUE(closed_by_server(fd));
+  EXPECT_EQ(clients_screens(handles.data(), CLIENTS_ALL_SCREENS), 0);
+}
+
+TEST_F(ServerTest, TheSeventeenthClientIsTurnedAway)
+{
+  ASSERT_EQ(server_listen_unix(path.c_str(), static_cast<gid_t>(-1)), 0);
+  std::vector<int> served;
+  for (int i = 0; i < CLIENTS_MAX; i++) {
+    served.push_back(client());
+    send_all(served.back(), "noop\n");
+    EXPECT_EQ(read_until(served.back(), "\n"), "huh? Say hello first\n");
+  }
+  const int extra = client();
+  EXPECT_EQ(read_until(extra, "\n"), "huh? Too many clients\n");
+  EXPECT_TRUE(closed_by_server(extra));
+  send_all(served.front(), "hello\n");
+  EXPECT_EQ(read_until(served.front(), "\n").substr(0, 8), "connect ");
+}
+
+// Up to 8 KiB a line; a longer one is answered once and dropped to its end,
+// and the next line is served as usual.
+TEST_F(ServerTest, AnOverLongLineIsAnsweredOnceAndDropped)
+{
+  ASSERT_EQ(server_listen_unix(path.c_str(), static_cast<gid_t>(-1)), 0);
+  const int fd = client();
+  send_all(fd, "hello\nnoop" + std::string(CLIENTS_LINE_MAX - 4, ' ') + "\r\n");
+  EXPECT_EQ(read_until(fd, "noop complete\n").find("noop complete\n") != std::string::npos, true);
+  send_all(fd, "noop" + std::string(CLIENTS_LINE_MAX - 3, ' ') + "\n");
+  send_all(fd, std::string(3 * CLIENTS_LINE_MAX, 'x') + "\nnoop\n");
+  EXPECT_EQ(read_until(fd, "noop complete\n"), "huh? Line too long\nhuh? Line too long\nnoop complete\n");
+}
+
+// A client that sends and never reads fills what the panel keeps for it and
+// is dropped; another is served meanwhile.
+TEST_F(ServerTest, AClientThatStopsReadingIsDroppedWhileAnotherIsServed)
+{
+  ASSERT_EQ(server_listen_unix(path.c_str(), static_cast<gid_t>(-1)), 0);
+  const int stalled = client();
+  const int other = client();
+  ASSERT_EQ(fcntl(stalled, F_SETFL, O_NONBLOCK), 0);
+  std::string lines = "hello\n";
+  for (int i = 0; i < 1000; i++)
+    lines += "noop\n";
+  testing::internal::CaptureStderr();
+  bool dropped = false;
+  const auto deadline = std::chrono::steady_clock::now() + PATIENCE;
+  while (!dropped && std::chrono::steady_clock::now() < deadline) {
+    dropped = send(stalled, lines.data(), lines.size(), MSG_NOSIGNAL) < 0 &&
+              (errno == EPIPE || errno == ECONNRESET);
+    send_all(other, "noop\n");
+    EXPECT_EQ(read_until(other, "\n"), "huh? Say hello first\n");
+  }
+  const std::string said = testing::internal::GetCapturedStderr();
+  EXPECT_TRUE(dropped);
+  EXPECT_EQ(said, "lcm-panel: display client 1 does not read its replies; dropped\n");
+}
+
+TEST_F(ServerTest, TheSocketIsOfTheGroupWithMode0660AndGoesAtStop)
+{
+  std::vector<gid_t> groups(static_cast<std::size_t>(getgroups(0, nullptr)) + 1);
+  groups.resize(static_cast<std::size_t>(getgroups(static_cast<int>(groups.size()), groups.data())));
+  gid_t group = getegid();
+  for (const gid_t other : groups) {
+    if (other != getegid())
+      group = other;
+  }
+  ASSERT_EQ(server_listen_unix(path.c_str(), group), 0);
+  struct stat status {};
+  ASSERT_EQ(stat(path.c_str(), &status), 0);
+  EXPECT_TRUE(S_ISSOCK(status.st_mode));
+  EXPECT_EQ(status.st_mode & 07777, 0660U);
+  EXPECT_EQ(status.st_gid, group);
+  const int fd = client();
+  send_all(fd, "hello\n");
+  EXPECT_EQ(read_until(fd, "\n").substr(0, 8), "connect ");
+  server_stop();
+  EXPECT_NE(access(path.c_str(), F_OK), 0);
+  char byte = 0;
+  EXPECT_EQ(recv(fd, &byte, 1, 0), 0);
+}
+
+// What a killed panel left is replaced; a socket someone serves, or a file
+// that is not a socket, is left alone.
+TEST_F(ServerTest, AStaleSocketIsReplacedALiveOneIsNot)
+{
+  const int old = socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  path.copy(address.sun_path, sizeof address.sun_path - 1);
+  ASSERT_EQ(bind(old, reinterpret_cast<const sockaddr *>(&address), sizeof address), 0);
+  ASSERT_EQ(listen(old, 1), 0);
+  EXPECT_EQ(server_listen_unix(path.c_str(), static_cast<gid_t>(-1)), -1);
+  EXPECT_EQ(errno, EADDRINUSE);
+  close(old);
+  ASSERT_EQ(server_listen_unix(path.c_str(), static_cast<gid_t>(-1)), 0);
+  const int fd = client();
+  send_all(fd, "hello\n");
+  EXPECT_EQ(read_until(fd, "\n").substr(0, 8), "connect ");
+
+  const std::string plain = dir + "/plain";
+  close(open(plain.c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0600));
+  server_stop();
+  EXPECT_EQ(server_listen_unix(plain.c_str(), static_cast<gid_t>(-1)), -1);
+  EXPECT_EQ(errno, EEXIST);
+  EXPECT_EQ(access(plain.c_str(), F_OK), 0);
+  unlink(plain.c_str());
+}
+
+TEST_F(ServerTest, AddressesForTcp)
+{
+  const std::vector<std::string> good = {"127.0.0.1:13666", "0.0.0.0:1", "[::1]:13666", "[::]:65535"};
+  const std::vector<std::string> bad = {"127.0.0.1",       "127.0.0.1:",      "127.0.0.1:0",
+                                        "127.0.0.1:65536", "localhost:13666", "::1:13666",
+                                        "[::1]13666",      "1.2.3.4:12a",     ":13666"};
+  ServerAddress address;
+  for (const std::string &text : good)
+    EXPECT_EQ(server_parse_address(text.c_str(), &address), 0) << text;
+  for (const std::string &text : bad)
+    EXPECT_EQ(server_parse_address(text.c_str(), &address), -1) << text;
+  ASSERT_EQ(server_parse_address("[::1]:13666", &address), 0);
+  EXPECT_EQ(address.storage.ss_family, AF_INET6);
+  EXPECT_EQ(ntohs(reinterpret_cast<const sockaddr_in6 *>(&address.storage)->sin6_port), 13666);
+}
+
+TEST_F(ServerTest, AClientOverTcp)
+{
+  // A port nobody uses at the moment.
+  const int probe = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in any{};
+  any.sin_family = AF_INET;
+  any.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof any;
+  ASSERT_EQ(bind(probe, reinterpret_cast<const sockaddr *>(&any), sizeof any), 0);
+  ASSERT_EQ(getsockname(probe, reinterpret_cast<sockaddr *>(&any), &length), 0);
+  close(probe);
+  ServerAddress address;
+  const std::string text = "127.0.0.1:" + std::to_string(ntohs(any.sin_port));
+  ASSERT_EQ(server_parse_address(text.c_str(), &address), 0);
+  ASSERT_EQ(server_listen_tcp(address), 0);
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  fds.push_back(fd);
+  ASSERT_EQ(connect(fd, reinterpret_cast<const sockaddr *>(&address.storage), address.length), 0);
+  send_all(fd, "hello\n");
+  EXPECT_EQ(read_until(fd, "\n").substr(0, 8), "connect ");
+}
+
+} // namespace
