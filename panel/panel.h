@@ -10,15 +10,17 @@
 //   page_run_start(&run, command, now, timeout)  run a page command with /bin/sh; 0, or -1 with errno
 //   page_run_poll(&run, now)             PAGE_RUN_BUSY, PAGE_RUN_DONE or PAGE_RUN_TIMED_OUT
 //   page_run_cancel(&run)                kill a running page command with its whole pipeline
-//   page_run_reap()                      collect killed page commands that have ended
+//   page_run_reap()                      collect every ended child that no run tracks
+//   screen_is_silence(error)             whether a failure means the module is away, not the port broken
 //   screen_start()                       hide the cursor and clear the display; 0, or -1 with errno
 //   screen_show(rows)                    send the rows that differ from the glass; 0, or -1 with errno
 //   screen_restore(rows)                 display on, cursor off and both rows sent again; 0, or -1 with errno
 //   panel_run(options)                   keep the display current until panel_stop is set; the exit status
 //
-// Rows hold exactly 16 bytes, padded with spaces; a byte 0xFE, which the
-// module would take for the start of a command, is kept as '?'. Times are
-// milliseconds on the monotonic clock.
+// Rows hold exactly 16 bytes, padded with spaces; a control byte, DEL and
+// 0xFE (which the module would take for the start of a command) are kept as
+// '?', and a CR that ends a line is dropped. Times are milliseconds on the
+// monotonic clock.
 #ifndef LCM_PANEL_PANEL_H
 #define LCM_PANEL_PANEL_H
 
@@ -37,6 +39,8 @@ using PanelRows = std::array<PanelRow, LCM_ROWS>;
 struct PanelOptions {
   int every_ms = 5000;
   int timeout_ms = 2000;
+  // 0: no refresh.
+  int refresh_ms = 60000;
   bool has_exit_text = false;
   std::array<const char *, LCM_ROWS> exit_text{};
   bool help = false;
@@ -49,6 +53,10 @@ struct PageOutput {
   PanelRows rows{};
   int line = 0;
   int column = 0;
+  // A CR read last, kept until the next byte shows whether it ends the line.
+  bool carriage_return = false;
+  // Whether any byte was read.
+  bool any = false;
 };
 
 // pid is -1 while no command runs.
@@ -81,6 +89,7 @@ void panel_row_from_text(PanelRow *row, const char *text);
 void page_run_cancel(PageRun *run);
 void page_run_reap();
 
+[[nodiscard]] bool screen_is_silence(int error);
 [[nodiscard]] int screen_start();
 [[nodiscard]] int screen_show(const PanelRows &rows);
 [[nodiscard]] int screen_restore(const PanelRows &rows);
