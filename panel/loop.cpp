@@ -1,5 +1,11 @@
-// The panel's loop: one button query a pass, the presses handed to the
-// layers of the screen in view, and the glass kept showing it.
+// The panel's loop: one button query a pass, each press handed to the
+// layers of the screen in view, and the glass kept showing the front-most.
+//
+// The layers, from the front: the action menu (its list, question, running,
+// result and busy screens), then the ring of pages, always there. A press
+// goes to the front-most layer that takes it; the screen in view is the
+// front-most layer's that has one. A display client's alert or input screen
+// belongs in front of the menu, its info and foreground screens in the ring.
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -24,8 +30,9 @@ const PanelOptions *settings;
 int held;
 bool module_away;
 long long next_refresh_ms;
-// What the panel wants on the glass: the screen in view, or the exit text;
-// drawn again in full when the module comes back and at every refresh.
+Menu menu;
+// What the panel wants on the glass: the screen in view, drawn again in
+// full when the module comes back and at every refresh.
 PanelRows wanted;
 
 // 0 when the panel can go on; -1 (errno kept) when the port failed for good.
@@ -54,6 +61,23 @@ int restore(long long now)
   return check(screen_restore(wanted));
 }
 
+// A press goes to the front-most layer that takes it.
+void dispatch(int key, long long now)
+{
+  const int taken = menu_press(&menu, key, now);
+  if (taken == MENU_RUN)
+    actions_start(&menu, now);
+  else if (taken == MENU_PASS)
+    (void)ring_press(key, now);
+}
+
+// The screen of the front-most layer that has one.
+void compose_in_view(PanelRows *rows)
+{
+  if (!menu_rows(menu, rows))
+    *rows = ring_rows();
+}
+
 int take_key(long long now)
 {
   int reply = lcm_get_key();
@@ -69,13 +93,15 @@ int take_key(long long now)
     if (restore(now) < 0)
       return -1;
   }
-  (void)ring_press(panel_press(&held, reply), now);
+  const int key = panel_press(&held, reply);
+  if (key != 0)
+    dispatch(key, now);
   return 0;
 }
 
 int show_in_view(long long now)
 {
-  wanted = ring_rows();
+  compose_in_view(&wanted);
   if (now >= next_refresh_ms)
     return restore(now);
   return check(screen_show(wanted));
@@ -85,6 +111,7 @@ int show_in_view(long long now)
 int port_failure(int error)
 {
   ring_end();
+  actions_end();
   if (error != EBADF) {
     char buffer[128];
     fprintf(stderr, "lcm-panel: %s: %s\n", PORT_NAME, panel_reason(error, buffer, sizeof buffer));
@@ -125,6 +152,8 @@ int panel_run(const PanelOptions &options)
   module_away = false;
   (void)prctl(PR_SET_CHILD_SUBREAPER, 1, 0, 0, 0);
   ring_begin(options, panel_now_ms());
+  actions_begin(options);
+  menu_begin(&menu, options.action_count, options.action_labels.data());
   wanted = ring_rows();
   if (screen_start() < 0)
     return port_failure(errno);
@@ -134,11 +163,14 @@ int panel_run(const PanelOptions &options)
       return port_failure(errno);
     const long long now = panel_now_ms();
     ring_tend(now);
+    actions_tend(&menu, now);
+    menu_tick(&menu, now);
     if (show_in_view(now) < 0)
       return port_failure(errno);
     page_run_reap();
   }
   ring_end();
+  actions_end();
   if (options.has_exit_text)
     show_exit_text();
   // The last bytes are on the line, not only in the host's buffer, before the port closes.

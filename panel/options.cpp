@@ -116,6 +116,31 @@ int take_exit_text(Parser *parser, const char *inline_value)
   return 0;
 }
 
+int take_action(Parser *parser, const char *inline_value)
+{
+  PanelOptions *options = parser->options;
+  if (inline_value)
+    return refuse(parser, "--action takes its label and command as two arguments", nullptr);
+  if (parser->index + 2 > parser->argc)
+    return refuse(parser, "--action wants a label and a command", nullptr);
+  const char *label = parser->argv[parser->index++];
+  const char *command = parser->argv[parser->index++];
+  const std::size_t length = strlen(label);
+  if (length == 0 || length > PANEL_MAX_LABEL) {
+    snprintf(parser->error, parser->error_size, "--action wants a label of 1 to %d bytes: '%s'",
+             PANEL_MAX_LABEL, label);
+    return -1;
+  }
+  if (options->action_count >= PANEL_MAX_ACTIONS) {
+    snprintf(parser->error, parser->error_size, "at most %d actions", PANEL_MAX_ACTIONS);
+    return -1;
+  }
+  const auto index = static_cast<std::size_t>(options->action_count++);
+  options->action_labels[index] = label;
+  options->action_commands[index] = command;
+  return 0;
+}
+
 int take_option(Parser *parser, const char *argument)
 {
   const char *value = nullptr;
@@ -125,6 +150,10 @@ int take_option(Parser *parser, const char *argument)
     return take_seconds(parser, "--timeout", value, &parser->options->timeout_ms);
   if (is_named(argument, "--refresh", &value))
     return take_seconds(parser, "--refresh", value, &parser->options->refresh_ms, true);
+  if (is_named(argument, "--action-timeout", &value))
+    return take_seconds(parser, "--action-timeout", value, &parser->options->action_timeout_ms);
+  if (is_named(argument, "--action", &value))
+    return take_action(parser, value);
   if (is_named(argument, "--exit-text", &value))
     return take_exit_text(parser, value);
   if (strcmp(argument, "--help") == 0 || strcmp(argument, "-h") == 0) {

@@ -160,6 +160,7 @@ int page_run_start(PageRun *run, const char *command, long long now_ms, int time
   run->pid = pid;
   run->pipe = ends[0];
   run->deadline_ms = now_ms + timeout_ms;
+  run->status = -1;
   page_output_begin(&run->output);
   return 0;
 }
@@ -178,7 +179,7 @@ int page_run_poll(PageRun *run, long long now_ms)
   if (state != COMMAND_RUNS) {
     close_output(run);
     int status = 0;
-    (void)waitpid(run->pid, &status, WNOHANG);
+    run->status = waitpid(run->pid, &status, WNOHANG) == run->pid ? status : -1;
     forget(run->pid);
     run->pid = -1;
     return PAGE_RUN_DONE;

@@ -61,9 +61,11 @@ void ring_begin(const PanelOptions &options, long long now_ms)
   next_run_ms = now_ms;
 }
 
+// With actions, Right and Left belong to the menu.
 bool ring_press(int key, long long now_ms)
 {
-  if (key == 0)
+  const bool sideways = key == KEY_RIGHT || key == KEY_LEFT;
+  if (key == 0 || (sideways && settings->action_count > 0))
     return false;
   const int next = panel_page_after(page, settings->page_count, key);
   if (next != page) {
