@@ -93,9 +93,12 @@ printf '  CPU share of its page commands: %s%% of one core\n' "$pages"
 printf '  stopped by SIGTERM: exit status %s  %s\n' "$status" "$(verdict "$((status == 0))")"
 
 # Heap: every allocation of a short run under valgrind, with a page command
-# every 0.2 s that times out now and then.
-"$bin/lcm-emu" -- valgrind --trace-children=no "$bin/lcm-panel" --every 0.2 --timeout 0.3 \
-  'hostname; hostname -I' >/dev/null 2>"$work/valgrind" &
+# every 0.2 s that times out now and then, and an action opened, confirmed
+# and run through the menu (valgrind slows the first passes, hence the late
+# presses).
+"$bin/lcm-emu" --press right@1500+300 --press right@2300+300 --press right@3100+300 -- \
+  valgrind --trace-children=no "$bin/lcm-panel" --every 0.2 --timeout 0.3 \
+  --action Address 'hostname -I' 'hostname; hostname -I' >/dev/null 2>"$work/valgrind" &
 emulator=$!
 sleep 5
 kill -TERM "$emulator"

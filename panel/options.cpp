@@ -36,6 +36,22 @@ long milliseconds_of(const char *text)
   return ms;
 }
 
+// "0", "0.0", ".0" and the like.
+bool is_zero(const char *text)
+{
+  int zeros = 0;
+  bool point = false;
+  for (const char *at = text; *at != '\0'; at++) {
+    if (*at == '0')
+      zeros++;
+    else if (*at == '.' && !point)
+      point = true;
+    else
+      return false;
+  }
+  return zeros > 0;
+}
+
 bool is_named(const char *argument, const char *name, const char **inline_value)
 {
   const std::size_t length = strlen(name);
@@ -67,7 +83,9 @@ int refuse(Parser *parser, const char *what, const char *argument)
   return -1;
 }
 
-int take_seconds(Parser *parser, const char *name, const char *inline_value, int *ms_out)
+// With zero_turns_off, a 0 ("0", "0.0") stands for no time at all.
+int take_seconds(Parser *parser, const char *name, const char *inline_value, int *ms_out,
+                 bool zero_turns_off = false)
 {
   const char *value = inline_value;
   if (!value) {
@@ -75,10 +93,11 @@ int take_seconds(Parser *parser, const char *name, const char *inline_value, int
       return refuse(parser, name, " wants a number of seconds");
     value = parser->argv[parser->index++];
   }
-  const long ms = milliseconds_of(value);
+  const long ms = zero_turns_off && is_zero(value) ? 0 : milliseconds_of(value);
   if (ms < 0) {
-    snprintf(parser->error, parser->error_size, "%s wants seconds from 0.1 to 86400, at most 3 decimals: %s",
-             name, value);
+    snprintf(parser->error, parser->error_size,
+             "%s wants %sseconds from 0.1 to 86400, at most 3 decimals: %s", name,
+             zero_turns_off ? "0 or " : "", value);
     return -1;
   }
   *ms_out = static_cast<int>(ms);
@@ -97,6 +116,31 @@ int take_exit_text(Parser *parser, const char *inline_value)
   return 0;
 }
 
+int take_action(Parser *parser, const char *inline_value)
+{
+  PanelOptions *options = parser->options;
+  if (inline_value)
+    return refuse(parser, "--action takes its label and command as two arguments", nullptr);
+  if (parser->index + 2 > parser->argc)
+    return refuse(parser, "--action wants a label and a command", nullptr);
+  const char *label = parser->argv[parser->index++];
+  const char *command = parser->argv[parser->index++];
+  const std::size_t length = strlen(label);
+  if (length == 0 || length > PANEL_MAX_LABEL) {
+    snprintf(parser->error, parser->error_size, "--action wants a label of 1 to %d bytes: '%s'",
+             PANEL_MAX_LABEL, label);
+    return -1;
+  }
+  if (options->action_count >= PANEL_MAX_ACTIONS) {
+    snprintf(parser->error, parser->error_size, "at most %d actions", PANEL_MAX_ACTIONS);
+    return -1;
+  }
+  const auto index = static_cast<std::size_t>(options->action_count++);
+  options->action_labels[index] = label;
+  options->action_commands[index] = command;
+  return 0;
+}
+
 int take_option(Parser *parser, const char *argument)
 {
   const char *value = nullptr;
@@ -104,6 +148,12 @@ int take_option(Parser *parser, const char *argument)
     return take_seconds(parser, "--every", value, &parser->options->every_ms);
   if (is_named(argument, "--timeout", &value))
     return take_seconds(parser, "--timeout", value, &parser->options->timeout_ms);
+  if (is_named(argument, "--refresh", &value))
+    return take_seconds(parser, "--refresh", value, &parser->options->refresh_ms, true);
+  if (is_named(argument, "--action-timeout", &value))
+    return take_seconds(parser, "--action-timeout", value, &parser->options->action_timeout_ms);
+  if (is_named(argument, "--action", &value))
+    return take_action(parser, value);
   if (is_named(argument, "--exit-text", &value))
     return take_exit_text(parser, value);
   if (strcmp(argument, "--help") == 0 || strcmp(argument, "-h") == 0) {

@@ -5,16 +5,31 @@
 namespace {
 
 constexpr unsigned char LEAD_BYTE = 0xFE;
-constexpr unsigned char LEAD_STAND_IN = '?';
+constexpr unsigned char DELETE_BYTE = 0x7F;
+constexpr unsigned char FIRST_PRINTABLE = 0x20;
+constexpr unsigned char STAND_IN = '?';
 
+// The module would take the lead byte for the start of a command, and it
+// draws control bytes as whatever its character generator holds there
+// (user-defined characters among them): neither reaches the glass as is.
 unsigned char shown_byte(unsigned char byte)
 {
-  return byte == LEAD_BYTE ? LEAD_STAND_IN : byte;
+  const bool hidden = byte < FIRST_PRINTABLE || byte == DELETE_BYTE || byte == LEAD_BYTE;
+  return hidden ? STAND_IN : byte;
 }
 
 void blank(PanelRow *row)
 {
   row->fill(' ');
+}
+
+void put(PageOutput *output, unsigned char byte)
+{
+  if (output->column < LCM_COLUMNS) {
+    output->rows[static_cast<std::size_t>(output->line)][static_cast<std::size_t>(output->column)] =
+        shown_byte(byte);
+    output->column++;
+  }
 }
 
 } // namespace
@@ -25,22 +40,28 @@ void page_output_begin(PageOutput *output)
     blank(&row);
   output->line = 0;
   output->column = 0;
+  output->carriage_return = false;
+  output->any = false;
 }
 
 // Bytes past column 16 and lines past the second are read and dropped, so
-// that the command never waits on a full pipe.
+// that the command never waits on a full pipe. A CR is held back until the
+// next byte shows whether it ends the line (CRLF, dropped) or stands inside
+// it (shown as any control byte is); one that ends the output is dropped.
 void page_output_feed(PageOutput *output, const unsigned char *data, std::size_t length)
 {
+  if (length > 0)
+    output->any = true;
   for (std::size_t i = 0; i < length && output->line < LCM_ROWS; i++) {
-    if (data[i] == '\n') {
+    const bool line_end = data[i] == '\n';
+    if (output->carriage_return && !line_end)
+      put(output, '\r');
+    output->carriage_return = data[i] == '\r';
+    if (line_end) {
       output->line++;
       output->column = 0;
-      continue;
-    }
-    if (output->column < LCM_COLUMNS) {
-      output->rows[static_cast<std::size_t>(output->line)][static_cast<std::size_t>(output->column)] =
-          shown_byte(data[i]);
-      output->column++;
+    } else if (!output->carriage_return) {
+      put(output, data[i]);
     }
   }
 }

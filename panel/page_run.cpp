@@ -15,25 +15,38 @@ namespace {
 constexpr int READS_PER_POLL = 16;
 constexpr std::size_t READ_SIZE = 4096;
 
-// Killed commands waiting to be collected. A killed shell ends at once
-// unless the kernel holds it; should more than these be held at the same
-// time, the oldest is left to the end of the panel.
-constexpr std::size_t STRAY_CAPACITY = 16;
-std::array<pid_t, STRAY_CAPACITY> strays{};
-std::size_t stray_count;
+// Commands whose runs still wait to see them end: their status and the
+// kill of their process group depend on their not being collected by
+// anyone else. The panel runs a page command and an action at most.
+constexpr std::size_t TRACKED_CAPACITY = 4;
+std::array<pid_t, TRACKED_CAPACITY> tracked{};
+std::size_t tracked_count;
+
+// Orphans collected in one pass at most, so that a burst of them cannot
+// hold up the buttons; the rest wait for the next pass.
+constexpr int REAPS_PER_PASS = 64;
 
 // Descriptors above standard error are closed in the child up to this,
 // where the kernel cannot close a range at once.
 constexpr long FALLBACK_CLOSE_LIMIT = 65536;
 
-void remember_stray(pid_t pid)
+bool is_tracked(pid_t pid)
 {
-  if (stray_count == STRAY_CAPACITY) {
-    for (std::size_t i = 1; i < STRAY_CAPACITY; i++)
-      strays[i - 1] = strays[i];
-    stray_count--;
+  for (std::size_t i = 0; i < tracked_count; i++) {
+    if (tracked[i] == pid)
+      return true;
   }
-  strays[stray_count++] = pid;
+  return false;
+}
+
+void forget(pid_t pid)
+{
+  std::size_t kept = 0;
+  for (std::size_t i = 0; i < tracked_count; i++) {
+    if (tracked[i] != pid)
+      tracked[kept++] = tracked[i];
+  }
+  tracked_count = kept;
 }
 
 // Between fork and exec only async-signal-safe calls. The port and every
@@ -115,6 +128,10 @@ void close_output(PageRun *run)
 
 int page_run_start(PageRun *run, const char *command, long long now_ms, int timeout_ms)
 {
+  if (tracked_count == TRACKED_CAPACITY) {
+    errno = EAGAIN;
+    return -1;
+  }
   std::array<int, 2> ends{};
   if (pipe2(ends.data(), O_CLOEXEC) < 0)
     return -1;
@@ -139,9 +156,11 @@ int page_run_start(PageRun *run, const char *command, long long now_ms, int time
   }
   // Set here too, so that the group exists before the panel may kill it.
   (void)setpgid(pid, pid);
+  tracked[tracked_count++] = pid;
   run->pid = pid;
   run->pipe = ends[0];
   run->deadline_ms = now_ms + timeout_ms;
+  run->status = -1;
   page_output_begin(&run->output);
   return 0;
 }
@@ -160,7 +179,8 @@ int page_run_poll(PageRun *run, long long now_ms)
   if (state != COMMAND_RUNS) {
     close_output(run);
     int status = 0;
-    (void)waitpid(run->pid, &status, WNOHANG);
+    run->status = waitpid(run->pid, &status, WNOHANG) == run->pid ? status : -1;
+    forget(run->pid);
     run->pid = -1;
     return PAGE_RUN_DONE;
   }
@@ -176,18 +196,21 @@ void page_run_cancel(PageRun *run)
   if (run->pid < 0)
     return;
   (void)kill(-run->pid, SIGKILL);
-  remember_stray(run->pid);
+  forget(run->pid);
   run->pid = -1;
 }
 
+// A child is looked at before it is collected: one a run still tracks is
+// left to that run, which collects it on its next poll, and what ended
+// after it waits for the next pass.
 void page_run_reap()
 {
-  std::size_t kept = 0;
-  for (std::size_t i = 0; i < stray_count; i++) {
-    int status = 0;
-    const pid_t done = waitpid(strays[i], &status, WNOHANG);
-    if (done == 0 || (done < 0 && errno == EINTR))
-      strays[kept++] = strays[i];
+  for (int i = 0; i < REAPS_PER_PASS; i++) {
+    siginfo_t info{};
+    info.si_pid = 0;
+    if (waitid(P_ALL, 0, &info, WEXITED | WNOHANG | WNOWAIT) < 0 || info.si_pid == 0 ||
+        is_tracked(info.si_pid))
+      return;
+    (void)waitpid(info.si_pid, nullptr, WNOHANG);
   }
-  stray_count = kept;
 }

@@ -1,5 +1,6 @@
 // Front panel: shows the first two lines of a page command's output on the
-// display module, keeps them current and pages with the buttons.
+// display module, keeps them current and pages with the buttons; with
+// actions, a menu runs confirmed commands and shows their outcome.
 //
 //   panel_parse_options(argc, argv, &options, error, size)  0, or -1 with a usage error in error
 //   page_output_begin(&output)           start reading a page's output: both rows blank
@@ -7,18 +8,26 @@
 //   panel_row_from_text(&row, text)      a row from a text: its first 16 bytes, padded with spaces
 //   panel_page_after(page, count, key)   the page a key leads to, wrapping round; page itself for other keys
 //   panel_press(&held, reply)            the key whose press starts with this button reply, or 0
-//   page_run_start(&run, command, now, timeout)  run a page command with /bin/sh; 0, or -1 with errno
-//   page_run_poll(&run, now)             PAGE_RUN_BUSY, PAGE_RUN_DONE or PAGE_RUN_TIMED_OUT
-//   page_run_cancel(&run)                kill a running page command with its whole pipeline
-//   page_run_reap()                      collect killed page commands that have ended
+//   page_run_start(&run, command, now, timeout)  run a command with /bin/sh; 0, or -1 with errno
+//   page_run_poll(&run, now)             PAGE_RUN_BUSY, PAGE_RUN_DONE (run.status set) or PAGE_RUN_TIMED_OUT
+//   page_run_cancel(&run)                kill a running command with its whole pipeline
+//   page_run_reap()                      collect every ended child that no run tracks
+//   screen_is_silence(error)             whether a failure means the module is away, not the port broken
 //   screen_start()                       hide the cursor and clear the display; 0, or -1 with errno
 //   screen_show(rows)                    send the rows that differ from the glass; 0, or -1 with errno
 //   screen_restore(rows)                 display on, cursor off and both rows sent again; 0, or -1 with errno
+//   menu_begin(&menu, count, labels)     a closed menu of count actions
+//   menu_press(&menu, key, now)          MENU_PASS (for the layer behind), MENU_TAKEN or MENU_RUN
+//   menu_tick(&menu, now)                close or go back once a screen's time without a press is up
+//   menu_ended(&menu, outcome, output, now)  the running action ended: its result in view
+//   menu_rows(menu, &rows)               the menu's screen; false while it shows none
+//   menu_outcome(text, size, state, status)  "ok", "failed N", "killed SIG" or "timed out" for a run
 //   panel_run(options)                   keep the display current until panel_stop is set; the exit status
 //
-// Rows hold exactly 16 bytes, padded with spaces; a byte 0xFE, which the
-// module would take for the start of a command, is kept as '?'. Times are
-// milliseconds on the monotonic clock.
+// Rows hold exactly 16 bytes, padded with spaces; a control byte, DEL and
+// 0xFE (which the module would take for the start of a command) are kept as
+// '?', and a CR that ends a line is dropped. Times are milliseconds on the
+// monotonic clock.
 #ifndef LCM_PANEL_PANEL_H
 #define LCM_PANEL_PANEL_H
 
@@ -30,6 +39,9 @@
 #include "lcm.h"
 
 constexpr int PANEL_MAX_PAGES = 64;
+constexpr int PANEL_MAX_ACTIONS = 16;
+// One column is left for the menu's '>' and the question's '?'.
+constexpr int PANEL_MAX_LABEL = LCM_COLUMNS - 1;
 
 using PanelRow = std::array<unsigned char, LCM_COLUMNS>;
 using PanelRows = std::array<PanelRow, LCM_ROWS>;
@@ -37,31 +49,68 @@ using PanelRows = std::array<PanelRow, LCM_ROWS>;
 struct PanelOptions {
   int every_ms = 5000;
   int timeout_ms = 2000;
+  // 0: no refresh.
+  int refresh_ms = 60000;
   bool has_exit_text = false;
   std::array<const char *, LCM_ROWS> exit_text{};
   bool help = false;
   bool version = false;
   int page_count = 0;
   std::array<const char *, PANEL_MAX_PAGES> pages{};
+  int action_timeout_ms = 60000;
+  int action_count = 0;
+  std::array<const char *, PANEL_MAX_ACTIONS> action_labels{};
+  std::array<const char *, PANEL_MAX_ACTIONS> action_commands{};
 };
 
 struct PageOutput {
   PanelRows rows{};
   int line = 0;
   int column = 0;
+  // A CR read last, kept until the next byte shows whether it ends the line.
+  bool carriage_return = false;
+  // Whether any byte was read.
+  bool any = false;
 };
 
-// pid is -1 while no command runs.
+// pid is -1 while no command runs. status is the wait status of the last
+// command that ended by itself, -1 when it could not be known.
 struct PageRun {
   pid_t pid = -1;
   int pipe = -1;
   long long deadline_ms = 0;
+  int status = -1;
   PageOutput output;
 };
 
 constexpr int PAGE_RUN_BUSY = 0;
 constexpr int PAGE_RUN_DONE = 1;
 constexpr int PAGE_RUN_TIMED_OUT = 2;
+
+constexpr int MENU_CLOSED = 0;
+constexpr int MENU_LIST = 1;
+constexpr int MENU_QUESTION = 2;
+constexpr int MENU_RUNNING = 3;
+constexpr int MENU_RESULT = 4;
+constexpr int MENU_BUSY = 5;
+
+constexpr int MENU_PASS = 0;
+constexpr int MENU_TAKEN = 1;
+constexpr int MENU_RUN = 2;
+
+// The action menu: a layer in front of the ring of pages. chosen is the
+// action the list points at (and the question asks about); running is the
+// action whose command runs, or -1. since_ms is the last press or change of
+// screen, from which each screen's time runs.
+struct Menu {
+  int count = 0;
+  const char *const *labels = nullptr;
+  int state = MENU_CLOSED;
+  int chosen = 0;
+  int running = -1;
+  long long since_ms = 0;
+  PanelRows result{};
+};
 
 // The signal that asked the panel to stop, or 0.
 extern volatile std::sig_atomic_t panel_stop;
@@ -81,9 +130,17 @@ void panel_row_from_text(PanelRow *row, const char *text);
 void page_run_cancel(PageRun *run);
 void page_run_reap();
 
+[[nodiscard]] bool screen_is_silence(int error);
 [[nodiscard]] int screen_start();
 [[nodiscard]] int screen_show(const PanelRows &rows);
 [[nodiscard]] int screen_restore(const PanelRows &rows);
+
+void menu_begin(Menu *menu, int count, const char *const *labels);
+[[nodiscard]] int menu_press(Menu *menu, int key, long long now_ms);
+void menu_tick(Menu *menu, long long now_ms);
+void menu_ended(Menu *menu, const char *outcome, const PanelRow &output, long long now_ms);
+[[nodiscard]] bool menu_rows(const Menu &menu, PanelRows *rows);
+void menu_outcome(char *text, std::size_t size, int run_state, int wait_status);
 
 [[nodiscard]] int panel_run(const PanelOptions &options);
 

@@ -1,3 +1,4 @@
+#include <cerrno>
 #include <cstddef>
 
 #include "panel.h"
@@ -5,23 +6,38 @@
 namespace {
 
 // What the glass shows, as far as the panel knows; a row that may differ
-// (never drawn, or its drawing failed) is sent again whatever it holds.
+// (never drawn, or its drawing failed) is sent again whatever it holds. A
+// row sent while the module did not answer counts as drawn: sending it on
+// every pass would cost a second's wait each time, so it goes again only
+// when its text changes or the whole screen is restored.
 PanelRows glass;
 std::array<bool, LCM_ROWS> glass_known{};
 
 // The whole row is written, so the spaces that pad it wipe the old text.
+// The driver sends the text even when the position query before it goes
+// unanswered or comes back garbled.
 int draw_row(int row, const PanelRow &text)
 {
   const auto index = static_cast<std::size_t>(row);
   glass_known[index] = false;
-  if (lcm_set_pos(row, 0) < 0 || lcm_write(LCM_COLUMNS, text.data()) < 0)
+  if (lcm_set_pos(row, 0) < 0 || lcm_write(LCM_COLUMNS, text.data()) < 0) {
+    if (screen_is_silence(errno)) {
+      glass[index] = text;
+      glass_known[index] = true;
+    }
     return -1;
+  }
   glass[index] = text;
   glass_known[index] = true;
   return 0;
 }
 
 } // namespace
+
+bool screen_is_silence(int error)
+{
+  return error == ETIMEDOUT || error == EAGAIN || error == EBADMSG;
+}
 
 int screen_start()
 {
@@ -34,24 +50,44 @@ int screen_start()
   return 0;
 }
 
+// A silent module does not stop the drawing: every row goes out, and the
+// first failure is reported. Any other failure ends it at once.
 int screen_show(const PanelRows &rows)
 {
+  int silence = 0;
   for (int row = 0; row < LCM_ROWS; row++) {
     const auto index = static_cast<std::size_t>(row);
     if (glass_known[index] && glass[index] == rows[index])
       continue;
-    if (draw_row(row, rows[index]) < 0)
-      return -1;
+    if (draw_row(row, rows[index]) < 0) {
+      if (!screen_is_silence(errno))
+        return -1;
+      if (silence == 0)
+        silence = errno;
+    }
   }
-  return 0;
+  if (silence == 0)
+    return 0;
+  errno = silence;
+  return -1;
 }
 
-// A module that was away may have been switched off and on again: nothing
-// on it is taken as known.
+// A module that was away may have been switched off and on again, and line
+// noise or another writer may have changed the glass: nothing on it is taken
+// as known.
 int screen_restore(const PanelRows &rows)
 {
   glass_known.fill(false);
-  if (lcm_display(1) < 0 || lcm_cursor(0) < 0)
+  int silence = 0;
+  if (lcm_display(1) < 0 || lcm_cursor(0) < 0) {
+    if (!screen_is_silence(errno))
+      return -1;
+    silence = errno;
+  }
+  if (screen_show(rows) < 0)
     return -1;
-  return screen_show(rows);
+  if (silence == 0)
+    return 0;
+  errno = silence;
+  return -1;
 }

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "panel.h"
@@ -63,6 +64,7 @@ TEST(PageRun, PipelineOutputWhateverTheStatus)
   ASSERT_EQ(run_to_end("printf 'one\\ntwo\\nthree\\n' | cat; exit 3", 20000, &run), PAGE_RUN_DONE);
   EXPECT_EQ(row_text(run, 0), "one");
   EXPECT_EQ(row_text(run, 1), "two");
+  EXPECT_TRUE(WIFEXITED(run.status) && WEXITSTATUS(run.status) == 3) << run.status;
   EXPECT_EQ(run.pid, -1);
   EXPECT_EQ(run.pipe, -1);
 }
@@ -111,6 +113,30 @@ TEST(PageRun, ShellThatLeavesABackgroundJobIsDoneWhenItEnds)
   ASSERT_EQ(run_to_end("echo quick; sleep 1000 & echo $!", 20000, &run), PAGE_RUN_DONE);
   EXPECT_EQ(row_text(run, 0), "quick");
   EXPECT_TRUE(gone_soon(row_text(run, 1)));
+}
+
+// The collector takes what no run tracks (here a child that ended first)
+// and leaves an ended command to its run, whose status it would lose.
+TEST(PageRun, CollectorLeavesATrackedCommandToItsRun)
+{
+  const pid_t stray = fork();
+  ASSERT_GE(stray, 0);
+  if (stray == 0)
+    _exit(0);
+  siginfo_t ended{};
+  ASSERT_EQ(waitid(P_PID, static_cast<id_t>(stray), &ended, WEXITED | WNOWAIT), 0);
+  PageRun run;
+  ASSERT_EQ(page_run_start(&run, "exit 4", now_ms(), 20000), 0);
+  siginfo_t info{};
+  const auto bound = Clock::now() + std::chrono::seconds(30);
+  while (info.si_pid != run.pid && Clock::now() < bound) {
+    usleep(1000);
+    ASSERT_EQ(waitid(P_PID, static_cast<id_t>(run.pid), &info, WEXITED | WNOHANG | WNOWAIT), 0);
+  }
+  page_run_reap();
+  EXPECT_EQ(waitpid(stray, nullptr, WNOHANG), -1);
+  EXPECT_EQ(page_run_poll(&run, now_ms()), PAGE_RUN_DONE);
+  EXPECT_TRUE(WIFEXITED(run.status) && WEXITSTATUS(run.status) == 4) << run.status;
 }
 
 } // namespace

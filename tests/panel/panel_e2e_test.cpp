@@ -1,134 +1,8 @@
 // lcm-panel run for real through lcm-emu: pages paged by scheduled presses,
 // the exact bytes on the wire, the trace's timing, signals and the port lock.
-#include <gtest/gtest.h>
-
-#include <csignal>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <sstream>
-#include <string>
-#include <sys/stat.h>
-#include <unistd.h>
-#include <vector>
-
-#include "bytes.h"
-#include "command_processes.h"
-#include "emulator_session.h"
-#include "needs_namespaces.h"
-#include "wire.h"
+#include "panel_session.h"
 
 namespace {
-
-struct Session : EmulatorSession {
-  std::string wire_path;
-  int status = -1;
-  Bytes wire;
-};
-
-std::string read_file(const std::string &path)
-{
-  std::ifstream file(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-}
-
-// A scratch folder of the test's own, for the wire and page commands' notes.
-struct Scratch {
-  std::string path;
-  Scratch() : path(::testing::TempDir() + "panel_e2e.XXXXXX")
-  {
-    EXPECT_NE(mkdtemp(path.data()), nullptr);
-  }
-  ~Scratch()
-  {
-    std::error_code ignored;
-    std::filesystem::remove_all(path, ignored);
-  }
-  Scratch(const Scratch &) = delete;
-  Scratch &operator=(const Scratch &) = delete;
-};
-
-// lcm-emu --trace --wire FILE OPTIONS -- lcm-panel ARGUMENTS, standard
-// output and error read through pipes.
-void launch(Session *run, const std::string &dir, const std::vector<std::string> &emulator_options,
-            const std::vector<std::string> &panel_arguments, const std::string &program = LCM_PANEL_PATH)
-{
-  run->wire_path = dir + "/wire";
-  std::vector<std::string> words = {LCM_EMU_PATH, "--trace", "--wire", run->wire_path};
-  words.insert(words.end(), emulator_options.begin(), emulator_options.end());
-  words.insert(words.end(), {"--", program});
-  words.insert(words.end(), panel_arguments.begin(), panel_arguments.end());
-  session_spawn(run, words, false);
-}
-
-// Sends the signal (0: none) to lcm-emu, which passes it on to the panel,
-// and waits for the end.
-void finish(Session *run, int signal_number = SIGTERM)
-{
-  if (signal_number != 0)
-    kill(run->pid, signal_number);
-  run->status = wait_for_exit(run);
-  const std::string wire = read_file(run->wire_path);
-  run->wire = Bytes(wire.begin(), wire.end());
-}
-
-size_t count_of(const std::string &text, const std::string &part)
-{
-  size_t count = 0;
-  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
-    count++;
-  return count;
-}
-
-// Milliseconds of the trace lines that contain part, in order.
-std::vector<long> times_of(const std::string &err, const std::string &part)
-{
-  std::vector<long> times;
-  std::istringstream lines(err);
-  for (std::string line; std::getline(lines, line);)
-    if (line.rfind("lcm-emu +", 0) == 0 && line.find(part) != std::string::npos)
-      times.push_back(strtol(line.c_str() + 9, nullptr, 10));
-  return times;
-}
-
-// The wire after the start-up sequence, without the button queries.
-Bytes drawn(const Session &run)
-{
-  EXPECT_EQ(Bytes(run.wire.begin(),
-                  run.wire.begin() + static_cast<long>(std::min(run.wire.size(), INIT_SEQUENCE.size()))),
-            INIT_SEQUENCE);
-  return without_key_queries(run.wire, INIT_SEQUENCE.size());
-}
-
-std::string box(const std::string &row0, const std::string &row1)
-{
-  return "+----------------+\n|" + row0 + std::string(16 - row0.size(), ' ') + "|\n|" + row1 +
-         std::string(16 - row1.size(), ' ') + "|\n+----------------+\n";
-}
-
-std::string panel_lines(const std::string &err)
-{
-  std::string lines;
-  std::istringstream stream(err);
-  for (std::string line; std::getline(stream, line);)
-    if (line.rfind("lcm-emu +", 0) != 0)
-      lines += line + "\n";
-  return lines;
-}
-
-// A page command that hangs with a process in the background, which writes
-// its pid (in the command's PID namespace) to the file.
-std::string hang(const std::string &pid_file)
-{
-  return "sleep 1000 & echo $! >> " + pid_file + "; wait";
-}
-
-// Whether the process the command knows by that pid has ended.
-bool process_gone(const Session &run, const std::string &pid)
-{
-  return command_process_gone(run.pid, static_cast<pid_t>(strtol(pid.c_str(), nullptr, 10)));
-}
 
 TEST(PanelE2e, FirstPageShowsAtStartAndPagingWrapsBothWays)
 {
@@ -343,17 +217,107 @@ TEST(PanelE2e, PortHeldByAnotherProgramEndsInOneLineAndStatus1)
   EXPECT_EQ(drawn(run), PANEL_START + panel_row(0, "holder"));
 }
 
-TEST(PanelE2e, SilentModuleIsReportedOnce)
+// Each query waits about two seconds (its own wait and the wait for the
+// reply owed to the one before), so the panel sends each row once.
+TEST(PanelE2e, SilentModuleIsReportedOnceAndStillGetsEveryRow)
+{
+  SKIP_WITHOUT_NAMESPACES();
+  const Scratch scratch;
+  Session run;
+  launch(&run, scratch.path, {"--silent"}, {"--exit-text", "Bye", "for now", "echo A; echo B"});
+  EXPECT_TRUE(collect_until(&run, [](const Session &r) { return count_of(r.err, "text 'B' at row 1") >= 1; }))
+      << run.err;
+  finish(&run);
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(panel_lines(run.err), "lcm-panel: /dev/ttyS1: the display module does not answer\n");
+  EXPECT_EQ(drawn(run), PANEL_START + panel_blind_row(0, "A") + panel_blind_row(1, "B") +
+                            panel_blind_row(0, "Bye") + panel_blind_row(1, "for now"));
+  EXPECT_EQ(run.out, box("Bye", "for now"));
+}
+
+// A page command writes a clear to the port once the page is drawn, as a
+// program that ignores the port's lock would; the refresh puts the page back.
+TEST(PanelE2e, GlassChangedBehindThePanelsBackIsHealedByTheRefresh)
 {
   SKIP_WITHOUT_NAMESPACES();
   const Scratch scratch;
   const std::string &dir = scratch.path;
+  const std::string spoil = dir + "/spoil";
   Session run;
-  launch(&run, dir, {"--silent"}, {"echo x"});
-  EXPECT_TRUE(collect_until(&run, [](const Session &r) { return count_of(r.err, "button query") >= 3; }));
+  launch(&run, dir, {},
+         {"--every", "0.2", "--refresh", "1.5",
+          "if [ -e " + spoil + " ]; then rm " + spoil +
+              "; printf '\\376\\003' > /dev/ttyS1; fi; echo A; echo B"});
+  EXPECT_TRUE(collect_until(&run, [](const Session &r) { return count_of(r.err, "text 'B' at row 1") >= 1; }))
+      << run.err;
+  std::ofstream(spoil).put('\n');
+  // A clear besides the panel's first, then the page drawn again after it.
+  EXPECT_TRUE(collect_until(&run, [](const Session &r) {
+    const size_t clear = r.err.rfind("clear");
+    return count_of(r.err, "clear") >= 2 && r.err.find("text 'B' at row 1", clear) != std::string::npos;
+  })) << run.err;
   finish(&run);
-  EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(panel_lines(run.err), "lcm-panel: /dev/ttyS1: the display module does not answer\n");
+  EXPECT_EQ(run.status, 0) << panel_lines(run.err);
+  EXPECT_EQ(run.out, box("A", "B"));
+  const Bytes sent = drawn(run);
+  const Bytes refresh = PANEL_RESTORE + panel_row(0, "A") + panel_row(1, "B");
+  ASSERT_GE(sent.size(), refresh.size());
+  EXPECT_EQ(Bytes(sent.end() - static_cast<long>(refresh.size()), sent.end()), refresh);
+}
+
+// The nth run of the page: 1 prints, 2 and 3 hang silent, 4 prints two lines
+// and hangs, 5 prints and ends, 6 and later hang silent.
+TEST(PanelE2e, TimedOutPageKeepsWhatItReadAndSaysSoOnceUntilItEndsInTime)
+{
+  SKIP_WITHOUT_NAMESPACES();
+  const Scratch scratch;
+  const std::string &dir = scratch.path;
+  const std::string count = dir + "/count";
+  const std::string page = "n=$(($(cat " + count + " 2>/dev/null || echo 0) + 1)); echo $n > " + count +
+                           "\ncase $n in 1) echo good ;; 4) echo hi; echo there; exec >&-; exec sleep 5 ;;"
+                           " 5) echo done ;; *) exec sleep 5 ;; esac";
+  Session run;
+  launch(&run, dir, {}, {"--every", "0.2", "--timeout", "0.5", page});
+  EXPECT_TRUE(collect_until(
+      &run, [&](const Session &) { return strtol(read_file(count).c_str(), nullptr, 10) >= 7; }));
+  finish(&run);
+  EXPECT_EQ(run.status, 0) << panel_lines(run.err);
+  EXPECT_EQ(drawn(run), PANEL_START + panel_row(0, "good") + panel_row(0, "hi") + panel_row(1, "there") +
+                            panel_row(0, "done") + panel_row(1, ""));
+  EXPECT_EQ(panel_lines(run.err), "lcm-panel: page 1 timed out; its command was killed\n"
+                                  "lcm-panel: page 1 timed out; its command was killed\n");
+}
+
+// Three runs of the page each leave a job in a session of its own, which
+// outlives the page's shell; the job notes its parent once that shell has
+// ended. The panel adopts the jobs and collects them when they end.
+TEST(PanelE2e, JobsLeftByPageCommandsComeBackToThePanelAndAreCollected)
+{
+  SKIP_WITHOUT_NAMESPACES();
+  const Scratch scratch;
+  const std::string &dir = scratch.path;
+  const std::string job =
+      "echo $$ > " + dir + "/job.$1; sleep 0.3; cut -d\" \" -f4 /proc/$$/stat >> " + dir + "/parents";
+  const std::string page = "echo $PPID > " + dir + "/panel; echo x >> " + dir + "/runs; n=$(wc -l < " + dir +
+                           "/runs)\nif [ $n -le 3 ]; then setsid sh -c '" + job + "' job $n &\n" +
+                           "while [ ! -s " + dir + "/job.$n ]; do sleep 0.01; done; fi; echo shown";
+  Session run;
+  launch(&run, dir, {}, {"--every", "0.2", page});
+  EXPECT_TRUE(
+      collect_until(&run, [&](const Session &) { return count_of(read_file(dir + "/parents"), "\n") >= 3; }));
+  const std::string panel = read_file(dir + "/panel");
+  EXPECT_EQ(read_file(dir + "/parents"), panel + panel + panel);
+  // Nothing below the emulator stays a zombie for long.
+  const auto no_zombie = [&] {
+    const std::vector<CommandProcess> below = processes_below(run.pid);
+    return std::none_of(below.begin(), below.end(), [](const CommandProcess &p) { return p.zombie; });
+  };
+  const auto bound = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (!no_zombie() && std::chrono::steady_clock::now() < bound)
+    usleep(10000);
+  EXPECT_TRUE(no_zombie());
+  finish(&run);
+  EXPECT_EQ(run.status, 0) << panel_lines(run.err);
 }
 
 // LCM_DEVICE names the port, here /dev/ttyS1 by another name; the panel's

@@ -28,7 +28,9 @@ std::string padded(const std::string &text)
   return text + std::string(16 - text.size(), ' ');
 }
 
-TEST(PageOutput, FirstTwoLinesCutTo16BytesWithTheLeadByteShownAsQuestionMark)
+// Every byte the module would not draw as itself shows as '?'; a CR that
+// ends a line, at a chunk's end or not, is dropped.
+TEST(PageOutput, FirstTwoLinesCutTo16BytesWithControlBytesShownAsQuestionMarks)
 {
   struct Case {
     std::string output;
@@ -44,7 +46,12 @@ TEST(PageOutput, FirstTwoLinesCutTo16BytesWithTheLeadByteShownAsQuestionMark)
       {"a\xfe"
        "b\n\xfe\n",
        "a?b", "?"},
-      {"tab\there\r\n", "tab\there\r", ""},
+      {"crlf\r\nline two\r\n", "crlf", "line two"},
+      {"no newline at the end\r", "no newline at th", ""},
+      {"cr\rinside\r\r\n", "cr?inside?", ""},
+      {std::string("tab\there\x1b[1m\0nul\n", 17), "tab?here?[1m?nul", ""},
+      {"\x7f\x1fx\x80\xff\x01\n\r", "??x\x80\xff?", ""},
+      {"exactly sixteen!\r\nnext", "exactly sixteen!", "next"},
   };
   for (const Case &c : cases) {
     for (const size_t chunk : {size_t{1}, size_t{3}, size_t{4096}}) {
@@ -123,14 +130,48 @@ TEST(Options, DefaultsSecondsExitTextAndPagesAnywhere)
   ASSERT_EQ(plain.parse(), 0) << plain.error;
   EXPECT_EQ(plain.options.every_ms, 5000);
   EXPECT_EQ(plain.options.timeout_ms, 2000);
+  EXPECT_EQ(plain.options.refresh_ms, 60000);
+  EXPECT_EQ(plain.options.action_timeout_ms, 60000);
+  EXPECT_EQ(plain.options.action_count, 0);
   EXPECT_FALSE(plain.options.has_exit_text);
 
-  CommandLine mixed({"uptime", "--every", "0.25", "--timeout=.5", "date", "--exit-text", "Bye", "-x-", "--",
-                     "--help", "-"});
+  for (const char *zero : {"0", "0.000", ".0"}) {
+    CommandLine off({"--refresh", zero, "date"});
+    ASSERT_EQ(off.parse(), 0) << off.error;
+    EXPECT_EQ(off.options.refresh_ms, 0) << zero;
+  }
+
+  CommandLine mixed({"uptime",
+                     "--every",
+                     "0.25",
+                     "--timeout=.5",
+                     "--refresh=2.5",
+                     "--action",
+                     "Restart network",
+                     "systemctl restart networking",
+                     "--action-timeout",
+                     "90",
+                     "--action",
+                     "-",
+                     "--",
+                     "date",
+                     "--exit-text",
+                     "Bye",
+                     "-x-",
+                     "--",
+                     "--help",
+                     "-"});
   ASSERT_EQ(mixed.parse(), 0) << mixed.error;
   const PanelOptions &options = mixed.options;
   EXPECT_EQ(options.every_ms, 250);
   EXPECT_EQ(options.timeout_ms, 500);
+  EXPECT_EQ(options.refresh_ms, 2500);
+  EXPECT_EQ(options.action_timeout_ms, 90000);
+  ASSERT_EQ(options.action_count, 2);
+  EXPECT_STREQ(options.action_labels[0], "Restart network");
+  EXPECT_STREQ(options.action_commands[0], "systemctl restart networking");
+  EXPECT_STREQ(options.action_labels[1], "-");
+  EXPECT_STREQ(options.action_commands[1], "--");
   ASSERT_TRUE(options.has_exit_text);
   EXPECT_STREQ(options.exit_text[0], "Bye");
   EXPECT_STREQ(options.exit_text[1], "-x-");
@@ -155,9 +196,20 @@ TEST(Options, UsageErrorsSayWhat)
        "--every wants seconds from 0.1 to 86400, at most 3 decimals: 99999999999999999999"},
       {{"--every", "1s", "date"}, "--every wants seconds from 0.1 to 86400, at most 3 decimals: 1s"},
       {{"date", "--every"}, "--every wants a number of seconds"},
+      {{"--refresh", "0.05", "date"},
+       "--refresh wants 0 or seconds from 0.1 to 86400, at most 3 decimals: 0.05"},
+      {{"--refresh", "-0", "date"}, "--refresh wants 0 or seconds from 0.1 to 86400, at most 3 decimals: -0"},
+      {{"--every", "0", "date"}, "--every wants seconds from 0.1 to 86400, at most 3 decimals: 0"},
       {{"date", "--exit-text", "only one"}, "--exit-text wants two lines"},
       {{"date", "--exit-text=a", "b"}, "--exit-text takes its two lines as two arguments"},
       {{"-v", "date"}, "unknown option -v"},
+      {{"date", "--action", "Label"}, "--action wants a label and a command"},
+      {{"date", "--action=Label", "true"}, "--action takes its label and command as two arguments"},
+      {{"date", "--action", "", "true"}, "--action wants a label of 1 to 15 bytes: ''"},
+      {{"date", "--action", "Restart networks", "true"},
+       "--action wants a label of 1 to 15 bytes: 'Restart networks'"},
+      {{"date", "--action-timeout", "0", "true"},
+       "--action-timeout wants seconds from 0.1 to 86400, at most 3 decimals: 0"},
   };
   for (const auto &[words, message] : cases) {
     CommandLine line(words);
@@ -169,6 +221,16 @@ TEST(Options, UsageErrorsSayWhat)
   EXPECT_EQ(too_many.error, "at most 64 pages");
   CommandLine most(std::vector<std::string>(PANEL_MAX_PAGES, "date"));
   EXPECT_EQ(most.parse(), 0) << most.error;
+  std::vector<std::string> actions = {"date"};
+  for (int i = 0; i <= PANEL_MAX_ACTIONS; i++)
+    actions.insert(actions.end(), {"--action", "A" + std::to_string(i), "true"});
+  CommandLine too_many_actions(actions);
+  EXPECT_EQ(too_many_actions.parse(), -1);
+  EXPECT_EQ(too_many_actions.error, "at most 16 actions");
+  actions.resize(actions.size() - 3);
+  CommandLine most_actions(actions);
+  EXPECT_EQ(most_actions.parse(), 0) << most_actions.error;
+  EXPECT_EQ(most_actions.options.action_count, PANEL_MAX_ACTIONS);
 }
 
 } // namespace

@@ -17,6 +17,17 @@ inline Bytes panel_row(int number, const std::string &text)
          Bytes{0xFE, 0x09, static_cast<unsigned char>(base + 15)};
 }
 
+// A row sent while the module does not answer: its position query gets no
+// reply, so the cursor is not put back on column 15.
+inline Bytes panel_blind_row(int number, const std::string &text)
+{
+  const auto base = static_cast<unsigned char>(number * 64);
+  return Bytes{0xFE, 0x09, base, 0xFE, 0x0A} + text_bytes(text + std::string(16 - text.size(), ' '));
+}
+
+// The display turned on and the cursor hidden, before the whole screen is sent again.
+inline const Bytes PANEL_RESTORE = {0xFE, 0x01, 0xFE, 0x06};
+
 // The bytes from the given offset on, without the button queries.
 inline Bytes without_key_queries(const Bytes &wire, size_t from)
 {

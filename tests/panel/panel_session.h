@@ -1,0 +1,137 @@
+// lcm-panel run for real through lcm-emu, for the panel's end-to-end tests:
+// the run, its wire and trace, and what to compare them with.
+#ifndef LCM_TESTS_PANEL_PANEL_SESSION_H
+#define LCM_TESTS_PANEL_PANEL_SESSION_H
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+#include "bytes.h"
+#include "command_processes.h"
+#include "emulator_session.h"
+#include "needs_namespaces.h"
+#include "wire.h"
+
+struct Session : EmulatorSession {
+  std::string wire_path;
+  int status = -1;
+  Bytes wire;
+};
+
+inline std::string read_file(const std::string &path)
+{
+  std::ifstream file(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+// A scratch folder of the test's own, for the wire and page commands' notes.
+struct Scratch {
+  std::string path;
+  Scratch() : path(::testing::TempDir() + "panel_e2e.XXXXXX")
+  {
+    EXPECT_NE(mkdtemp(path.data()), nullptr);
+  }
+  ~Scratch()
+  {
+    std::error_code ignored;
+    std::filesystem::remove_all(path, ignored);
+  }
+  Scratch(const Scratch &) = delete;
+  Scratch &operator=(const Scratch &) = delete;
+};
+
+// lcm-emu --trace --wire FILE OPTIONS -- lcm-panel ARGUMENTS, standard
+// output and error read through pipes.
+inline void launch(Session *run, const std::string &dir, const std::vector<std::string> &emulator_options,
+                   const std::vector<std::string> &panel_arguments,
+                   const std::string &program = LCM_PANEL_PATH)
+{
+  run->wire_path = dir + "/wire";
+  std::vector<std::string> words = {LCM_EMU_PATH, "--trace", "--wire", run->wire_path};
+  words.insert(words.end(), emulator_options.begin(), emulator_options.end());
+  words.insert(words.end(), {"--", program});
+  words.insert(words.end(), panel_arguments.begin(), panel_arguments.end());
+  session_spawn(run, words, false);
+}
+
+// Sends the signal (0: none) to lcm-emu, which passes it on to the panel,
+// and waits for the end.
+inline void finish(Session *run, int signal_number = SIGTERM)
+{
+  if (signal_number != 0)
+    kill(run->pid, signal_number);
+  run->status = wait_for_exit(run);
+  const std::string wire = read_file(run->wire_path);
+  run->wire = Bytes(wire.begin(), wire.end());
+}
+
+inline size_t count_of(const std::string &text, const std::string &part)
+{
+  size_t count = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+    count++;
+  return count;
+}
+
+// Milliseconds of the trace lines that contain part, in order.
+inline std::vector<long> times_of(const std::string &err, const std::string &part)
+{
+  std::vector<long> times;
+  std::istringstream lines(err);
+  for (std::string line; std::getline(lines, line);)
+    if (line.rfind("lcm-emu +", 0) == 0 && line.find(part) != std::string::npos)
+      times.push_back(strtol(line.c_str() + 9, nullptr, 10));
+  return times;
+}
+
+// The wire after the start-up sequence, without the button queries.
+inline Bytes drawn(const Session &run)
+{
+  EXPECT_EQ(Bytes(run.wire.begin(),
+                  run.wire.begin() + static_cast<long>(std::min(run.wire.size(), INIT_SEQUENCE.size()))),
+            INIT_SEQUENCE);
+  return without_key_queries(run.wire, INIT_SEQUENCE.size());
+}
+
+inline std::string box(const std::string &row0, const std::string &row1)
+{
+  return "+----------------+\n|" + row0 + std::string(16 - row0.size(), ' ') + "|\n|" + row1 +
+         std::string(16 - row1.size(), ' ') + "|\n+----------------+\n";
+}
+
+inline std::string panel_lines(const std::string &err)
+{
+  std::string lines;
+  std::istringstream stream(err);
+  for (std::string line; std::getline(stream, line);)
+    if (line.rfind("lcm-emu +", 0) != 0)
+      lines += line + "\n";
+  return lines;
+}
+
+// A page command that hangs with a process in the background, which writes
+// its pid (in the command's PID namespace) to the file.
+inline std::string hang(const std::string &pid_file)
+{
+  return "sleep 1000 & echo $! >> " + pid_file + "; wait";
+}
+
+// Whether the process the command knows by that pid has ended.
+inline bool process_gone(const Session &run, const std::string &pid)
+{
+  return command_process_gone(run.pid, static_cast<pid_t>(strtol(pid.c_str(), nullptr, 10)));
+}
+
+#endif
