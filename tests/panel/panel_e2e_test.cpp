@@ -320,23 +320,6 @@ TEST(PanelE2e, JobsLeftByPageCommandsComeBackToThePanelAndAreCollected)
   EXPECT_EQ(run.status, 0) << panel_lines(run.err);
 }
 
-// LCM_DEVICE names the port, here /dev/ttyS1 by another name; the panel's
-// messages name it.
-TEST(PanelE2e, DeviceNamedByTheEnvironmentIsDrivenAndNamed)
-{
-  SKIP_WITHOUT_NAMESPACES();
-  const Scratch scratch;
-  Session run;
-  launch(&run, scratch.path, {"--silent"},
-         {"-c", std::string("ln -s ttyS1 /dev/ttyUSB0 && LCM_DEVICE=/dev/ttyUSB0 exec ") + LCM_PANEL_PATH +
-                    " 'echo x'"},
-         "/bin/sh");
-  EXPECT_TRUE(collect_until(&run, [](const Session &r) { return count_of(r.err, "button query") >= 3; }));
-  finish(&run);
-  EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(panel_lines(run.err), "lcm-panel: /dev/ttyUSB0: the display module does not answer\n");
-}
-
 // Closed streams would otherwise be taken by a page command's pipe.
 TEST(PanelE2e, StartedWithoutStandardInputAndOutputStillShowsItsPage)
 {
