@@ -26,15 +26,30 @@ Line make_line(const char *argument)
   return line;
 }
 
-// A missing reply still leaves the text on the display, so the run goes on
-// after one; a port that cannot be written ends it.
-bool step(int result, int *first_errno)
+// The first failure of the run and the one that ended it (the same when
+// only one kind came); 0 while none.
+struct Failures {
+  int first = 0;
+  int last = 0;
+};
+
+// A reply that is missing or no position still leaves the text on the
+// display, so the run goes on after one.
+bool run_goes_on_after(int error)
+{
+  return error == ETIMEDOUT || error == EBADMSG;
+}
+
+// A port that cannot be written ends the run.
+bool step(int result, Failures *failures)
 {
   if (result >= 0)
     return true;
-  if (*first_errno == 0)
-    *first_errno = errno != 0 ? errno : EIO;
-  return errno == ETIMEDOUT;
+  const int error = errno != 0 ? errno : EIO;
+  if (failures->first == 0)
+    failures->first = error;
+  failures->last = error;
+  return run_goes_on_after(error);
 }
 
 const char *describe(int error)
@@ -42,8 +57,13 @@ const char *describe(int error)
   switch (error) {
   case ETIMEDOUT:
     return "the display module did not answer";
+  case EBADMSG:
+    return "the display module's reply was not a position";
   case EAGAIN:
     return "the port stayed busy, bytes were not sent";
+  case EIO:
+    // What a terminal answers once its line has hung up or gone away.
+    return "the line hung up (Input/output error)";
   default:
     // lcm-show runs a single thread.
     return strerror(error); // NOLINT(concurrency-mt-unsafe)
@@ -53,10 +73,47 @@ const char *describe(int error)
 // Why the output did not leave the host.
 const char *describe_drain(int error)
 {
-  if (error == ETIMEDOUT)
+  switch (error) {
+  case ETIMEDOUT:
     return "still queued after a second";
-  // lcm-show runs a single thread.
-  return strerror(error); // NOLINT(concurrency-mt-unsafe)
+  case EIO:
+    return "the line hung up";
+  default:
+    // lcm-show runs a single thread.
+    return strerror(error); // NOLINT(concurrency-mt-unsafe)
+  }
+}
+
+// Every failure that matters, in the order they came: an earlier one (the
+// module did not answer) may explain the screen, the last one ended the run.
+int report(const Failures &failures, int drain_error)
+{
+  // When the port would not open, the link has already said why.
+  if (!port_is_open())
+    return EXIT_PORT_FAILURE;
+  if (failures.first != 0)
+    fprintf(stderr, "lcm-show: %s: %s\n", lcm_port_name(), describe(failures.first));
+  if (failures.last != failures.first)
+    fprintf(stderr, "lcm-show: %s: %s\n", lcm_port_name(), describe(failures.last));
+  if (drain_error != 0)
+    fprintf(stderr, "lcm-show: %s: the bytes were not sent (%s)\n", lcm_port_name(),
+            describe_drain(drain_error));
+  return EXIT_PORT_FAILURE;
+}
+
+// What was printed must have reached standard output: a full disk or a
+// closed stream is a failure, not a success.
+int flush_output(int status)
+{
+  errno = 0;
+  const bool flushed = fflush(stdout) == 0;
+  if (flushed && ferror(stdout) == 0)
+    return status;
+  if (!flushed && errno != 0)
+    perror("lcm-show: standard output");
+  else
+    fputs("lcm-show: standard output: write error\n", stderr);
+  return EXIT_PORT_FAILURE;
 }
 
 } // namespace
@@ -67,36 +124,32 @@ int main(int argc, char **argv)
   // Alone, these two are requests; with a second argument they are text.
   if (argc == 2 && strcmp(argv[1], "--help") == 0) {
     printf("usage: %s Line1 Line2\n"
-           "Shows Line1 on row 0 and Line2 on row 1 of the display module on /dev/ttyS1,\n"
-           "each cut to 16 bytes. Exit status: 0 when shown, 1 when the port or the module\n"
-           "failed, 2 for a wrong number of arguments.\n",
+           "Shows Line1 on row 0 and Line2 on row 1 of the display module on /dev/ttyS1\n"
+           "(or the device LCM_DEVICE names), each cut to 16 bytes. Exit status: 0 when\n"
+           "shown, 1 when the port or the module failed, 2 for a wrong number of arguments.\n",
            program);
-    return 0;
+    return flush_output(0);
   }
   if (argc == 2 && strcmp(argv[1], "--version") == 0) {
     printf("lcm-show %s\n", LCM_VERSION);
-    return 0;
+    return flush_output(0);
   }
   if (argc != 3) {
     printf("usage: %s Line1 Line2\n", program);
-    return EXIT_USAGE;
+    return flush_output(EXIT_USAGE);
   }
   const Line first = make_line(argv[1]);
   const Line second = make_line(argv[2]);
 
-  int error = 0;
-  (void)(step(lcm_cursor(0), &error) && step(lcm_clear(), &error) && step(lcm_move(MOVE_HOME), &error) &&
-         step(lcm_write(first.length, first.text.data()), &error) && step(lcm_set_pos(1, 0), &error) &&
-         step(lcm_write(second.length, second.text.data()), &error));
-  // Success means the bytes left the host, not only that they were queued.
-  if (error == 0 && lcm_drain() == 0)
+  Failures failures;
+  const bool finished =
+      step(lcm_cursor(0), &failures) && step(lcm_clear(), &failures) &&
+      step(lcm_move(MOVE_HOME), &failures) && step(lcm_write(first.length, first.text.data()), &failures) &&
+      step(lcm_set_pos(1, 0), &failures) && step(lcm_write(second.length, second.text.data()), &failures);
+  // Success means the bytes left the host, not only that they were queued;
+  // bytes that cannot leave are dropped by the drain, so the exit is not held up.
+  const int drain_error = finished && lcm_drain() < 0 ? errno : 0;
+  if (failures.first == 0 && drain_error == 0)
     return 0;
-  // When the port would not open, the link has already said why.
-  if (!port_is_open())
-    return EXIT_PORT_FAILURE;
-  if (error == 0)
-    fprintf(stderr, "lcm-show: %s: the bytes were not sent (%s)\n", devicename, describe_drain(errno));
-  else
-    fprintf(stderr, "lcm-show: %s: %s\n", devicename, describe(error));
-  return EXIT_PORT_FAILURE;
+  return report(failures, drain_error);
 }

@@ -20,6 +20,7 @@
 //                          input or a caught signal; 0 when every entry worked, 1 when any failed
 //   console_catch_signals() have SIGINT, SIGTERM and SIGHUP stop the console cleanly; 0 or -1 with errno
 //   console_stop_signal()  the caught signal that stopped the console, or 0
+//   console_finish_output() flush standard output; 0, or the errno of its first write that failed
 //
 // Each operation announces itself on standard output before it drives the
 // module. A failure of the driver, an unknown entry and the watcher losing or
@@ -64,5 +65,6 @@ int watcher_stop();
 // ahead of the entry in hand.
 [[nodiscard]] int console_catch_signals();
 [[nodiscard]] int console_stop_signal();
+[[nodiscard]] int console_finish_output();
 
 #endif

@@ -70,9 +70,10 @@ bool read_entry(FILE *input, Entry *entry)
   for (; c != EOF && c != '\n'; c = console_getc(input)) {
     if (kept == 0 && !entry->cut && console_is_blank(c))
       continue;
+    // Blanks that no longer fit are trailing ones unless a word follows.
     if (kept < ENTRY_CAPACITY)
       entry->text[kept++] = static_cast<char>(c);
-    else
+    else if (!console_is_blank(c))
       entry->cut = true;
     if (!console_is_blank(c))
       entry->length = kept;

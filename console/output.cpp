@@ -8,7 +8,7 @@
 #include <pthread.h>
 
 #include "console_internal.h"
-#include "serial.h"
+#include "lcm.h"
 
 FILE *console_input;
 
@@ -20,6 +20,18 @@ pthread_mutex_t output_lock = PTHREAD_MUTEX_INITIALIZER;
 bool line_open;
 
 std::atomic<bool> failed{false};
+// The errno of the first write of standard output that failed, or 0.
+std::atomic<int> output_error{0};
+
+// Called with output_lock held.
+void flush_locked()
+{
+  errno = 0;
+  if (fflush(stdout) == 0)
+    return;
+  int none = 0;
+  output_error.compare_exchange_strong(none, errno != 0 ? errno : EIO);
+}
 
 void end_open_line_locked()
 {
@@ -38,7 +50,7 @@ void console_say(const char *line)
   pthread_mutex_lock(&output_lock);
   end_open_line_locked();
   printf("%s\n", line);
-  fflush(stdout);
+  flush_locked();
   pthread_mutex_unlock(&output_lock);
 }
 
@@ -47,7 +59,7 @@ void console_prompt(const char *text)
   pthread_mutex_lock(&output_lock);
   end_open_line_locked();
   fputs(text, stdout);
-  fflush(stdout);
+  flush_locked();
   line_open = true;
   pthread_mutex_unlock(&output_lock);
 }
@@ -56,7 +68,7 @@ void console_end_prompt_line()
 {
   pthread_mutex_lock(&output_lock);
   end_open_line_locked();
-  fflush(stdout);
+  flush_locked();
   pthread_mutex_unlock(&output_lock);
 }
 
@@ -75,7 +87,7 @@ void console_lock_output()
 
 void console_unlock_output()
 {
-  fflush(stdout);
+  flush_locked();
   pthread_mutex_unlock(&output_lock);
 }
 
@@ -84,7 +96,7 @@ void console_remark(const char *text)
 {
   pthread_mutex_lock(&output_lock);
   end_open_line_locked();
-  fflush(stdout);
+  flush_locked();
   fprintf(stderr, "lcm-console: %s\n", text);
   pthread_mutex_unlock(&output_lock);
 }
@@ -95,10 +107,9 @@ void console_complain(const char *text)
   console_remark(text);
 }
 
-// The port's name is known once the driver has tried to open it.
 const char *console_port_name()
 {
-  return devicename[0] != '\0' ? devicename : "/dev/ttyS1";
+  return lcm_port_name();
 }
 
 void console_report_failure(int error)
@@ -120,6 +131,19 @@ void console_check(int result)
 {
   if (result < 0)
     console_report_failure(errno);
+}
+
+int console_finish_output()
+{
+  pthread_mutex_lock(&output_lock);
+  end_open_line_locked();
+  flush_locked();
+  if (ferror(stdout) != 0) {
+    int none = 0;
+    output_error.compare_exchange_strong(none, EIO);
+  }
+  pthread_mutex_unlock(&output_lock);
+  return output_error.load();
 }
 
 void console_note_failure()

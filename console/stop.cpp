@@ -33,6 +33,35 @@ void request_stop(int signal_number)
   (void)!write(wake_pipe[1], &byte, 1);
 }
 
+// The first descriptor that is none of the standard streams.
+constexpr int FIRST_FREE_DESCRIPTOR = 3;
+
+// With a standard stream closed, a pipe end would take its number: the
+// console would then read its own wake-up pipe as input, or print into it.
+int move_above_standard(int *end)
+{
+  if (*end >= FIRST_FREE_DESCRIPTOR)
+    return 0;
+  const int moved = fcntl(*end, F_DUPFD_CLOEXEC, FIRST_FREE_DESCRIPTOR);
+  const int error = errno;
+  close(*end);
+  *end = moved;
+  errno = error;
+  return moved < 0 ? -1 : 0;
+}
+
+// Both ends of the wake-up pipe, above the standard streams; 0, or an errno value.
+int open_wake_pipe()
+{
+  if (pipe2(wake_pipe, O_CLOEXEC | O_NONBLOCK) < 0)
+    return errno;
+  for (int &end : wake_pipe) {
+    if (move_above_standard(&end) < 0)
+      return errno;
+  }
+  return 0;
+}
+
 void *wait_for_signals(void * /*unused*/)
 {
   for (;;) {
@@ -52,8 +81,8 @@ int console_catch_signals()
   for (const int signal_number : {SIGINT, SIGTERM, SIGHUP})
     sigaddset(&stop_signals, signal_number);
   int error = pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
-  if (error == 0 && pipe2(wake_pipe, O_CLOEXEC | O_NONBLOCK) < 0)
-    error = errno;
+  if (error == 0)
+    error = open_wake_pipe();
   pthread_t thread{};
   if (error == 0)
     error = pthread_create(&thread, nullptr, wait_for_signals, nullptr);

@@ -42,13 +42,17 @@ static_assert(UP_ECHO.size() == 11 && DOWN_ECHO.size() == 13 && RIGHT_ECHO.size(
               LEFT_ECHO.size() == 13);
 static_assert(BLANK_ROW.size() == LCM_COLUMNS);
 
+// The wipe and the echo are one unit on the line: a foreground command
+// between them would land on row 1 or move the echo.
 void echo_key(const char *line, const unsigned char *text, int length)
 {
   console_say(line);
+  lcm_hold();
   (void)lcm_set_pos(1, 0);
   (void)lcm_write(LCM_COLUMNS, BLANK_ROW.data());
   (void)lcm_set_pos(1, 0);
   (void)lcm_write(length, text);
+  lcm_release();
 }
 
 void report_key(int key)

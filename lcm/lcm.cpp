@@ -9,9 +9,14 @@
 
 #include "serial.h"
 
-pthread_mutex_t mutex;
-
 namespace {
+
+// Guards each command's bytes, and a query's reply with them.
+pthread_mutex_t mutex;
+// Held by every public operation for its whole length, and by a caller
+// across several (lcm_hold), so that a composite operation or a caller's
+// sequence is never split by another thread. Taken before mutex, never after.
+pthread_mutex_t hold = PTHREAD_RECURSIVE_MUTEX_INITIALIZER_NP;
 
 constexpr std::uint16_t LCM_PORT = 2;
 
@@ -29,6 +34,8 @@ constexpr std::array<unsigned char, 16> LCM_INIT_SEQUENCE = {0x00, 0x01, 0x02, 0
                                                              0xFE, 0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07};
 
 constexpr useconds_t QUERY_PAUSE_US = 10000;
+// A position is row * 64 + column with row 0 or 1: it never has this bit.
+constexpr unsigned char NOT_A_POSITION = 0x80;
 constexpr int LAST_COLUMN = LCM_COLUMNS - 1;
 
 // A text byte equal to the lead byte would be taken for a command.
@@ -143,47 +150,25 @@ int lcm_send_text(int count, const unsigned char *text)
   return result;
 }
 
-// Moves that depend on where the cursor is; the position is known here.
-int lcm_move_from(int kind, int row, int column)
+// A reply with the top bit set is line noise or another writer's byte, not
+// a place to clamp text to: the query failed, though nothing is owed.
+int lcm_position(int *row_out, int *column_out)
 {
-  switch (kind) {
-  case MOVE_HOME:
-    return lcm_set_pos(0, 0);
-  case MOVE_NEXT:
-    return lcm_set_pos(row, column < LAST_COLUMN ? column + 1 : column);
-  case MOVE_PREV:
-    return lcm_set_pos(row, column > 0 ? column - 1 : column);
-  case MOVE_BACKSPACE: {
-    const int target = column > 0 ? column - 1 : column;
-    const unsigned char space = ' ';
-    printf("row = %d, column = %d\n", row, target);
-    if (lcm_set_pos(row, target) < 0 || lcm_write(1, &space) < 0)
-      return -1;
-    return lcm_set_pos(row, target);
+  unsigned char reply = 0;
+  int result = lcm_query(LCM_GET_POS, &reply);
+  if (result == 0 && (reply & NOT_A_POSITION) != 0) {
+    reply = 0;
+    errno = EBADMSG;
+    result = -1;
   }
-  default:
-    return 0;
-  }
+  if (row_out)
+    *row_out = reply >= 0x40 ? 1 : 0;
+  if (column_out)
+    *column_out = reply & 0x0F;
+  return result;
 }
 
-} // namespace
-
-int lcm_clear()
-{
-  return lcm_plain_command(LCM_CLEAR);
-}
-
-int lcm_display(unsigned char on)
-{
-  return lcm_plain_command(on ? LCM_DISPLAY_ON : LCM_DISPLAY_OFF);
-}
-
-int lcm_cursor(unsigned char on)
-{
-  return lcm_plain_command(on ? LCM_CURSOR_ON : LCM_CURSOR_OFF);
-}
-
-int lcm_set_pos(int row, int column)
+int lcm_place(int row, int column)
 {
   lcm_start_once();
   if (static_cast<unsigned>(row) > 1) {
@@ -200,22 +185,11 @@ int lcm_set_pos(int row, int column)
   return result;
 }
 
-int lcm_get_pos(int *row_out, int *column_out)
-{
-  unsigned char reply = 0;
-  const int result = lcm_query(LCM_GET_POS, &reply);
-  if (row_out)
-    *row_out = reply >= 0x40 ? 1 : 0;
-  if (column_out)
-    *column_out = reply & 0x0F;
-  return result;
-}
-
-int lcm_write(int length, const unsigned char *text)
+int lcm_write_clamped(int length, const unsigned char *text)
 {
   int row = 0;
   int column = 0;
-  const int known = lcm_get_pos(&row, &column);
+  const int known = lcm_position(&row, &column);
   const int query_errno = errno;
   if (!text)
     length = 0;
@@ -228,24 +202,47 @@ int lcm_write(int length, const unsigned char *text)
     errno = query_errno;
     return -1;
   }
-  return reaches_last ? lcm_set_pos(row, LAST_COLUMN) : 0;
+  return reaches_last ? lcm_place(row, LAST_COLUMN) : 0;
 }
 
-int lcm_move(int kind)
+// Moves that depend on where the cursor is; the position is known here.
+int lcm_move_from(int kind, int row, int column)
+{
+  switch (kind) {
+  case MOVE_HOME:
+    return lcm_place(0, 0);
+  case MOVE_NEXT:
+    return lcm_place(row, column < LAST_COLUMN ? column + 1 : column);
+  case MOVE_PREV:
+    return lcm_place(row, column > 0 ? column - 1 : column);
+  case MOVE_BACKSPACE: {
+    const int target = column > 0 ? column - 1 : column;
+    const unsigned char space = ' ';
+    printf("row = %d, column = %d\n", row, target);
+    if (lcm_place(row, target) < 0 || lcm_write_clamped(1, &space) < 0)
+      return -1;
+    return lcm_place(row, target);
+  }
+  default:
+    return 0;
+  }
+}
+
+int lcm_move_cursor(int kind)
 {
   int row = 0;
   int column = 0;
-  if (lcm_get_pos(&row, &column) == 0)
+  if (lcm_position(&row, &column) == 0)
     return lcm_move_from(kind, row, column);
   // Home needs no position; the others cannot be made without it.
   const int query_errno = errno;
-  if (kind == MOVE_HOME && lcm_set_pos(0, 0) < 0)
+  if (kind == MOVE_HOME && lcm_place(0, 0) < 0)
     return -1;
   errno = query_errno;
   return -1;
 }
 
-int lcm_get_key()
+int lcm_key()
 {
   unsigned char reply = 0;
   if (lcm_query(LCM_GET_KEY, &reply) < 0)
@@ -253,11 +250,82 @@ int lcm_get_key()
   return lcm_decode_key(reply);
 }
 
-int lcm_drain()
+int lcm_drain_output()
 {
   lcm_start_once();
   pthread_mutex_lock(&mutex);
   const int result = port_drain();
   pthread_mutex_unlock(&mutex);
   return result;
+}
+
+// Runs one public operation under the hold; errno is the operation's.
+template <typename Operation> int lcm_whole(Operation operation)
+{
+  lcm_hold();
+  const int result = operation();
+  lcm_release();
+  return result;
+}
+
+} // namespace
+
+void lcm_hold()
+{
+  pthread_mutex_lock(&hold);
+}
+
+void lcm_release()
+{
+  pthread_mutex_unlock(&hold);
+}
+
+int lcm_clear()
+{
+  return lcm_whole([] { return lcm_plain_command(LCM_CLEAR); });
+}
+
+int lcm_display(unsigned char on)
+{
+  return lcm_whole([on] { return lcm_plain_command(on ? LCM_DISPLAY_ON : LCM_DISPLAY_OFF); });
+}
+
+int lcm_cursor(unsigned char on)
+{
+  return lcm_whole([on] { return lcm_plain_command(on ? LCM_CURSOR_ON : LCM_CURSOR_OFF); });
+}
+
+int lcm_set_pos(int row, int column)
+{
+  return lcm_whole([row, column] { return lcm_place(row, column); });
+}
+
+int lcm_get_pos(int *row_out, int *column_out)
+{
+  return lcm_whole([row_out, column_out] { return lcm_position(row_out, column_out); });
+}
+
+int lcm_write(int length, const unsigned char *text)
+{
+  return lcm_whole([length, text] { return lcm_write_clamped(length, text); });
+}
+
+int lcm_move(int kind)
+{
+  return lcm_whole([kind] { return lcm_move_cursor(kind); });
+}
+
+int lcm_get_key()
+{
+  return lcm_whole(lcm_key);
+}
+
+int lcm_drain()
+{
+  return lcm_whole(lcm_drain_output);
+}
+
+const char *lcm_port_name()
+{
+  return port_is_open() ? devicename : port_name(LCM_PORT);
 }

@@ -9,16 +9,22 @@
 //   lcm_move(kind)                MOVE_HOME, MOVE_NEXT, MOVE_PREV or MOVE_BACKSPACE
 //   lcm_get_key()                 ask for the buttons: a KEY_ code or the raw reply
 //   lcm_drain()                   wait until every byte sent has left the host
+//   lcm_hold()                    keep other threads out of the driver until lcm_release
+//   lcm_release()                 end one lcm_hold (holds nest)
+//   lcm_port_name()               the serial device driven: the one opened, else the one to open
 //
 // The first call of any operation opens the port and starts the module. Every
-// command goes out whole under one process-wide lock, so threads may share the
-// driver. A query first drops whatever waits unread, and after a query that
-// went unanswered the next one first waits up to a second more for that late
-// reply and drops it, so a reply that came too late never answers a later
-// query. Results: 0 (or a key code) on success; -1 with errno set on failure,
-// ETIMEDOUT when the module did not answer a query or the output did not
-// leave the host within a second, EBADF when the port could not be opened,
-// EINVAL for a row other than 0 or 1.
+// command goes out whole under one process-wide lock, and every operation
+// runs whole under a second one, which a caller may also hold across several
+// operations (lcm_hold), so threads may share the driver. A query first drops
+// whatever waits unread, and after a query that went unanswered the next one
+// first waits up to a second more for that late reply and drops it, so a
+// reply that came too late never answers a later query. Results: 0 (or a key
+// code) on success; -1 with errno set on failure, ETIMEDOUT when the module
+// did not answer a query or the output did not leave the host within a
+// second, EBADMSG when a position reply was no position (its top bit set;
+// nothing is clamped to it), EBADF when the port could not be opened, EINVAL
+// for a row other than 0 or 1.
 #ifndef LCM_LCM_LCM_H
 #define LCM_LCM_LCM_H
 
@@ -44,5 +50,8 @@ int lcm_write(int length, const unsigned char *text);
 int lcm_move(int kind);
 int lcm_get_key();
 int lcm_drain();
+void lcm_hold();
+void lcm_release();
+[[nodiscard]] const char *lcm_port_name();
 
 #endif

@@ -1,5 +1,6 @@
 // lcm-panel: keep the display module showing the output of page commands and
 // page through them with its buttons.
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <fcntl.h>
@@ -14,9 +15,9 @@ constexpr int EXIT_USAGE = 2;
 constexpr const char *USAGE = "usage: lcm-panel [options] PAGE...\n";
 
 constexpr const char *HELP = "Shows the first two lines of a PAGE's output on the display module on\n"
-                             "/dev/ttyS1 and keeps them current. A PAGE is a shell command line, run\n"
-                             "with /bin/sh -c. Down and Right show the next page, Up and Left the\n"
-                             "previous one, wrapping round.\n"
+                             "/dev/ttyS1 (or the device LCM_DEVICE names) and keeps them current. A\n"
+                             "PAGE is a shell command line, run with /bin/sh -c. Down and Right show\n"
+                             "the next page, Up and Left the previous one, wrapping round.\n"
                              "\n"
                              "With actions, Up and Down page and Right opens the action menu: Up and\n"
                              "Down move through it, Right chooses, and Right again confirms (Left, Up or\n"
@@ -54,10 +55,16 @@ int watch_stop_signals()
   struct sigaction action {};
   action.sa_handler = on_stop_signal;
   sigemptyset(&action.sa_mask);
+  sigset_t stops;
+  sigemptyset(&stops);
   for (const int signal_number : {SIGTERM, SIGINT, SIGHUP}) {
     if (sigaction(signal_number, &action, nullptr) < 0)
       return -1;
+    sigaddset(&stops, signal_number);
   }
+  // Inherited blocked, they would never reach the handler.
+  if (pthread_sigmask(SIG_UNBLOCK, &stops, nullptr) != 0)
+    return -1;
   // A closed standard error must not end the panel; page commands get
   // the default back.
   signal(SIGPIPE, SIG_IGN);
@@ -77,6 +84,18 @@ void fill_standard_streams()
   }
 }
 
+// What was printed must have reached standard output; 0, or 1 when not.
+int flush_output()
+{
+  errno = 0;
+  if (fflush(stdout) == 0 && ferror(stdout) == 0)
+    return 0;
+  if (errno == 0)
+    errno = EIO;
+  perror("lcm-panel: standard output");
+  return 1;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -90,11 +109,11 @@ int main(int argc, char **argv)
   }
   if (options.help) {
     printf("%s%s", USAGE, HELP);
-    return 0;
+    return flush_output();
   }
   if (options.version) {
     printf("lcm-panel %s\n", LCM_VERSION);
-    return 0;
+    return flush_output();
   }
   if (watch_stop_signals() < 0) {
     perror("lcm-panel: signals");

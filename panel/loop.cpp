@@ -19,7 +19,7 @@ volatile std::sig_atomic_t panel_stop;
 
 namespace {
 
-constexpr const char *PORT_NAME = "/dev/ttyS1";
+const char *const PORT_NAME = lcm_port_name();
 constexpr int EXIT_PORT_FAILURE = 1;
 // A button reply clears one of its low four bits for each held button; a
 // reply with any higher bit set was garbled on the line.

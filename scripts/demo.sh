@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Builds lcm-show and the emulator, then shows two lines on an emulated
-# display module. Installs only what that needs: cmake, make and g++.
+# Builds every program (not the tests) in build/, then shows two lines on an
+# emulated display module. Installs only what that needs: cmake, make and g++.
+# The README's later examples run the programs from build/bin/.
 # Usage: scripts/demo.sh [Line1 Line2]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -15,9 +16,15 @@ quietly() {
 
 echo "demo: checking for cmake, make and g++ (installing any that is missing)"
 scripts/install-deps.sh --only cmake make g++
-echo "demo: configuring in build-demo/ (tests left out)"
-quietly cmake -S . -B build-demo -DLCM_BUILD_TESTS=OFF
-echo "demo: building lcm-show and lcm-emu"
-quietly cmake --build build-demo -j"$(nproc)" --target lcm-show lcm-emu
+# A build/ configured before (by a preset, with the tests) keeps its settings;
+# only the programs are built in it.
+if [ -f build/CMakeCache.txt ]; then
+  echo "demo: using the configured build/"
+else
+  echo "demo: configuring in build/ (tests left out)"
+  quietly cmake -S . -B build -DLCM_BUILD_TESTS=OFF
+fi
+echo "demo: building lcm-show, lcm-console, lcm-panel and lcm-emu in build/bin/"
+quietly cmake --build build -j"$(nproc)" --target lcm-show lcm-console lcm-panel lcm-emu
 echo "demo: lcm-show \"$line1\" \"$line2\", with lcm-emu as the module on its /dev/ttyS1:"
-exec build-demo/bin/lcm-emu -- build-demo/bin/lcm-show "$line1" "$line2"
+exec build/bin/lcm-emu -- build/bin/lcm-show "$line1" "$line2"

@@ -10,6 +10,7 @@
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <ctime>
 #include <unistd.h>
 
 int fd;
@@ -22,29 +23,94 @@ int DATABITS;
 int PARITYON;
 int STOPBITS;
 
+namespace {
+
 // fd keeps 0 after a failed open, and 0 may also be a real port when standard
 // input was closed, so whether the port is usable is kept apart.
-static int port_opened;
+int port_opened;
+// Set once output could not leave and was dropped; the close then drops
+// whatever was queued since instead of waiting for it again.
+bool output_stuck;
+bool exit_close_registered;
 
-namespace {
+constexpr const char *DEVICE_VARIABLE = "LCM_DEVICE";
 
 constexpr useconds_t FLUSH_PAUSE_US = 100000;
 constexpr int FLUSH_COUNT = 3;
+// Every wait below is bounded by the monotonic clock, not by counting its
+// pauses: on a loaded machine each pause takes longer, the wait does not.
+constexpr long long SECOND_US = 1000000;
+// A port that stays busy is waited out for about a second.
 constexpr useconds_t BUSY_PAUSE_US = 10000;
-constexpr int BUSY_RETRIES = 100;
+constexpr long long BUSY_BOUND_US = SECOND_US;
 constexpr useconds_t PARTIAL_PAUSE_US = 1;
+// A reply is waited for about a second.
 constexpr useconds_t POLL_PAUSE_US = 1000;
-constexpr int POLL_COUNT = 1001;
+constexpr long long POLL_BOUND_US = SECOND_US;
 // Another program holding the port is waited for about 2 s.
 constexpr useconds_t LOCK_PAUSE_US = 10000;
-constexpr int LOCK_RETRIES = 200;
-// The output queue is waited on for about a second.
+constexpr long long LOCK_BOUND_US = 2 * SECOND_US;
+// The output is waited on for about a second.
 constexpr useconds_t DRAIN_PAUSE_US = 1000;
-constexpr int DRAIN_PAUSES = 1000;
+constexpr long long DRAIN_BOUND_US = SECOND_US;
 // The first descriptor that is none of the standard streams.
 constexpr int FIRST_FREE_DESCRIPTOR = 3;
 // /proc/locks is read only this far when the holder of the port is named.
 constexpr size_t LOCKS_READ_LIMIT = 65536;
+
+long long port_clock_us()
+{
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<long long>(now.tv_sec) * SECOND_US + now.tv_nsec / 1000;
+}
+
+// Tries until the attempt settles (1 done, -1 failed, errno kept) or bound_us
+// has passed since the first try, pausing between tries; 0 when the time ran
+// out with the attempt still unsettled. Its last try comes after the bound.
+template <typename Attempt> int port_retry(long long bound_us, useconds_t pause_us, Attempt attempt)
+{
+  const long long start = port_clock_us();
+  for (;;) {
+    const int settled = attempt();
+    if (settled != 0)
+      return settled;
+    if (port_clock_us() - start >= bound_us)
+      return 0;
+    usleep(pause_us);
+  }
+}
+
+// Output that cannot leave is dropped: a close would otherwise wait for it
+// for the driver's closing_wait (30 s by default).
+void port_give_up_output()
+{
+  (void)tcflush(fd, TCOFLUSH);
+  output_stuck = true;
+}
+
+// 1 when the transmitter has sent its last bit. A pseudo-terminal cannot
+// tell (ENOTTY; EINVAL from some drivers), and then the empty output queue
+// alone stands.
+int port_transmitter_empty()
+{
+  unsigned int status = 0;
+  if (ioctl(fd, TIOCSERGETLSR, &status) < 0)
+    return errno == ENOTTY || errno == EINVAL ? 1 : -1;
+  return (status & TIOCSER_TEMT) != 0 ? 1 : 0;
+}
+
+// The queue does not count the bytes already handed to the UART (its FIFO
+// and shift register); the transmitter's own state does.
+int port_output_sent()
+{
+  int queued = 0;
+  if (ioctl(fd, TIOCOUTQ, &queued) < 0)
+    return -1;
+  if (queued > 0)
+    return 0;
+  return port_transmitter_empty();
+}
 
 // All line settings are decided here and applied once.
 void port_build_settings()
@@ -168,10 +234,10 @@ void port_describe_busy(int descriptor, char *reason, size_t size)
 
 // Every failed open ends here: one line naming the device, the port counted
 // as not open, errno kept for the caller.
-int port_open_failed(int error, const char *reason)
+int port_open_failed(const char *path, int error, const char *reason)
 {
-  fprintf(stderr, "%s: %s\n", devicename, reason);
-  snprintf(message, sizeof message, "Open %s fail!!\r\n", devicename);
+  fprintf(stderr, "%s: %s\n", path, reason);
+  snprintf(message, sizeof message, "Open %s fail!!\r\n", path);
   fd = 0;
   port_opened = 0;
   errno = error;
@@ -181,7 +247,7 @@ int port_open_failed(int error, const char *reason)
 int port_open_failed(int error)
 {
   std::array<char, 128> reason{};
-  return port_open_failed(error, strerror_r(error, reason.data(), reason.size()));
+  return port_open_failed(devicename, error, strerror_r(error, reason.data(), reason.size()));
 }
 
 // With a standard stream closed, the open lands on its number, and the
@@ -200,17 +266,14 @@ int port_move_above_standard(int opened)
 // 0 once the lock is held, or -1 with errno (EBUSY when another holds it).
 int port_lock(int descriptor)
 {
-  for (int retries = 0;; retries++) {
+  const int settled = port_retry(LOCK_BOUND_US, LOCK_PAUSE_US, [descriptor] {
     if (flock(descriptor, LOCK_EX | LOCK_NB) == 0)
-      return 0;
-    if (errno != EWOULDBLOCK && errno != EINTR)
-      return -1;
-    if (retries >= LOCK_RETRIES) {
-      errno = EBUSY;
-      return -1;
-    }
-    usleep(LOCK_PAUSE_US);
-  }
+      return 1;
+    return errno == EWOULDBLOCK || errno == EINTR ? 0 : -1;
+  });
+  if (settled == 0)
+    errno = EBUSY;
+  return settled > 0 ? 0 : -1;
 }
 
 // Opens, moves and checks the device; the descriptor, or -1 after the
@@ -226,7 +289,7 @@ int port_open_checked()
   }
   if (isatty(opened) != 1) {
     close(opened);
-    port_open_failed(ENOTTY, "not a serial port");
+    port_open_failed(devicename, ENOTTY, "not a serial port");
     return -1;
   }
   if (port_lock(opened) < 0) {
@@ -236,7 +299,7 @@ int port_open_checked()
       port_describe_busy(opened, busy.data(), busy.size());
     close(opened);
     if (error == EBUSY)
-      port_open_failed(error, busy.data());
+      port_open_failed(devicename, error, busy.data());
     else
       port_open_failed(error);
     return -1;
@@ -244,14 +307,41 @@ int port_open_checked()
   return opened;
 }
 
+// The program ends with the port closed by the link, so that output that
+// cannot leave is dropped first, whichever way main ends.
+void port_close_at_exit()
+{
+  port_close();
+}
+
 } // namespace
+
+const char *port_name(std::uint16_t port_number)
+{
+  // Read once per call; nothing in the programs changes it while they run.
+  const char *chosen = getenv(DEVICE_VARIABLE); // NOLINT(concurrency-mt-unsafe)
+  if (chosen != nullptr && chosen[0] != '\0')
+    return chosen;
+  // Per thread, so that two threads asking at once do not write one buffer.
+  thread_local std::array<char, sizeof devicename> fixed{};
+  snprintf(fixed.data(), fixed.size(), "/dev/ttyS%01d", port_number - 1);
+  return fixed.data();
+}
 
 int port_open(std::uint16_t port_number)
 {
   // One port per process: a second open replaces the first, whose lock
   // would otherwise keep the new one out.
   port_close();
-  snprintf(devicename, sizeof devicename, "/dev/ttyS%01d", port_number - 1);
+  const char *path = port_name(port_number);
+  // A path cut to fit would name another device.
+  if (strlen(path) >= sizeof devicename) {
+    devicename[0] = '\0';
+    std::array<char, 64> reason{};
+    snprintf(reason.data(), reason.size(), "the device path is longer than %zu bytes", sizeof devicename - 1);
+    return port_open_failed(path, ENAMETOOLONG, reason.data());
+  }
+  snprintf(devicename, sizeof devicename, "%s", path);
   DATABITS = CS8;
   BAUD = B9600;
   PARITYON = 0;
@@ -262,6 +352,9 @@ int port_open(std::uint16_t port_number)
     return 0;
   fd = opened;
   port_opened = 1;
+  output_stuck = false;
+  if (!exit_close_registered)
+    exit_close_registered = atexit(port_close_at_exit) == 0;
   tcgetattr(fd, &oldtio);
   port_build_settings();
   tcflush(fd, TCIFLUSH);
@@ -278,6 +371,7 @@ int port_is_open()
   return port_opened;
 }
 
+// A port that stays busy is waited out afresh after every partial success.
 int port_write(const unsigned char *data, int length)
 {
   if (!port_opened) {
@@ -289,23 +383,24 @@ int port_write(const unsigned char *data, int length)
     return -1;
   }
   int done = 0;
-  int retries = 0;
   for (;;) {
-    ssize_t n = write(fd, data + done, static_cast<size_t>(length - done));
-    if (n < 0) {
-      if (errno != EAGAIN)
-        return -1;
-      if (retries >= BUSY_RETRIES)
-        return done;
-      usleep(BUSY_PAUSE_US);
-      retries++;
-      continue;
+    ssize_t written = 0;
+    const int settled = port_retry(BUSY_BOUND_US, BUSY_PAUSE_US, [&] {
+      written = write(fd, data + done, static_cast<size_t>(length - done));
+      if (written >= 0)
+        return 1;
+      return errno == EAGAIN ? 0 : -1;
+    });
+    if (settled < 0)
+      return -1;
+    if (settled == 0) {
+      port_give_up_output();
+      return done;
     }
-    done += static_cast<int>(n);
+    done += static_cast<int>(written);
     if (done >= length)
       return done;
     usleep(PARTIAL_PAUSE_US);
-    retries = 0;
   }
 }
 
@@ -316,19 +411,18 @@ int port_read(unsigned char *buffer, int length)
     return -1;
   }
   int waiting = 0;
-  for (int poll = 0; poll < POLL_COUNT; poll++) {
+  const int settled = port_retry(POLL_BOUND_US, POLL_PAUSE_US, [&] {
     if (ioctl(fd, FIONREAD, &waiting) < 0)
       return -1;
-    if (waiting >= length) {
-      waiting = length;
-      break;
-    }
-    if (poll + 1 < POLL_COUNT)
-      usleep(POLL_PAUSE_US);
-  }
-  if (waiting <= 0)
+    return waiting >= length ? 1 : 0;
+  });
+  if (settled < 0)
+    return -1;
+  // Silence takes what has arrived so far.
+  const int count = settled > 0 ? length : waiting;
+  if (count <= 0)
     return 0;
-  return static_cast<int>(read(fd, buffer, static_cast<size_t>(waiting)));
+  return static_cast<int>(read(fd, buffer, static_cast<size_t>(count)));
 }
 
 int port_discard_input()
@@ -347,23 +441,29 @@ int port_drain()
     errno = EBADF;
     return -1;
   }
-  for (int pauses = 0;; pauses++) {
-    int queued = 0;
-    if (ioctl(fd, TIOCOUTQ, &queued) < 0)
-      return -1;
-    if (queued <= 0)
-      return 0;
-    if (pauses >= DRAIN_PAUSES) {
-      errno = ETIMEDOUT;
-      return -1;
-    }
-    usleep(DRAIN_PAUSE_US);
+  const int settled = port_retry(DRAIN_BOUND_US, DRAIN_PAUSE_US, port_output_sent);
+  if (settled < 0)
+    return -1;
+  if (settled == 0) {
+    port_give_up_output();
+    errno = ETIMEDOUT;
+    return -1;
   }
+  output_stuck = false;
+  return 0;
 }
 
+// Healthy output is let go as the close would; output that already could not
+// leave is dropped without a second wait.
 void port_close()
 {
-  if (port_opened)
+  if (port_opened) {
+    if (output_stuck)
+      (void)tcflush(fd, TCOFLUSH);
+    else
+      (void)port_drain();
     close(fd);
+  }
   port_opened = 0;
+  output_stuck = false;
 }

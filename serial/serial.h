@@ -1,16 +1,23 @@
 // Serial port link: the one port that carries the display module's bytes.
 //
-//   port_open(n)            open /dev/ttyS<n-1> raw at 9600 8N1 and lock it; fd, or 0 on failure
+//   port_name(n)            the device port_open(n) opens: $LCM_DEVICE if set, else /dev/ttyS<n-1>
+//   port_open(n)            open port_name(n) raw at 9600 8N1 and lock it; fd, or 0 on failure
 //   port_write(data, n)     write all n bytes; n, a short count if the port stays busy, or -1
 //   port_read(buf, n)       wait about a second for n bytes; count read, 0 on silence, or -1
 //   port_discard_input()    drop whatever waits unread in the input; 0 or -1
-//   port_drain()            wait up to a second until every byte written has left the host; 0 or -1
-//   port_close()            close the port, which also releases its lock
+//   port_drain()            wait up to a second until every byte written has left the UART; 0 or -1
+//   port_close()            let the output go (or drop it if it could not leave), close, unlock
 //   port_is_open()          1 while a port is open, 0 before, after a failed open and after close
 //
 // One program at a time: the open takes an exclusive lock on the port and
 // waits up to 2 s for another holder to let go. Only a terminal device is
 // driven. The port never takes descriptor 0, 1 or 2 and is closed on exec.
+// A device path of 80 bytes or more is refused, never cut.
+//
+// Every wait is bounded by the monotonic clock. Output that could not leave
+// (the drain gave up, or the port stayed busy) is dropped at once, and the
+// port is closed at exit, so that no program waits out the kernel's closing
+// wait for bytes that will never go.
 //
 // The link never prints apart from the one line on standard error when the
 // open fails ("/dev/ttyS1: REASON"); every other failure is a -1 with errno
@@ -32,6 +39,7 @@ extern int DATABITS;
 extern int PARITYON;
 extern int STOPBITS;
 
+[[nodiscard]] const char *port_name(std::uint16_t port_number);
 int port_open(std::uint16_t port_number);
 [[nodiscard]] int port_write(const unsigned char *data, int length);
 [[nodiscard]] int port_read(unsigned char *buffer, int length);

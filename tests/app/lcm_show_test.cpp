@@ -53,7 +53,7 @@ TEST(LcmShow, HelloWorldStream)
 TEST(LcmShow, BytesThatDidNotLeaveTheHostAreAFailure)
 {
   const std::pair<int, std::string> cases[] = {{ETIMEDOUT, "still queued after a second"},
-                                               {EIO, "Input/output error"}};
+                                               {EIO, "the line hung up"}};
   for (const auto &drain_case : cases) {
     in_fresh_process([&] {
       const auto &[error, reason] = drain_case;
@@ -168,7 +168,7 @@ TEST(LcmShow, WriteFailureEndsTheRun)
     fake_fail_writes(EIO);
     const ShowRun run = run_show({"lcm-show", "Hello", "World"});
     EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.err, "lcm-show: /dev/ttyS1: Input/output error\n");
+    EXPECT_EQ(run.err, "lcm-show: /dev/ttyS1: the line hung up (Input/output error)\n");
     EXPECT_EQ(fake_read_count(), 0) << "the run stops at the first failed write";
   });
 }

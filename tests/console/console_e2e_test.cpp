@@ -80,6 +80,8 @@ bool ends_with(const Bytes &bytes, const Bytes &tail)
          std::equal(tail.begin(), tail.end(), bytes.end() - static_cast<long>(tail.size()));
 }
 
+size_t count_of(const std::string &text, const std::string &part);
+
 std::string after_menu(const std::string &output)
 {
   const size_t end = output.find(MENU_END);
@@ -299,6 +301,64 @@ TEST(ConsoleE2e, HelpAndVersionAnswerOnStandardOutputAndOtherArgumentsAreRefused
   launch(&wrong, {}, {"--verbose"});
   EXPECT_EQ(finish(&wrong), 2);
   EXPECT_EQ(wrong.err.rfind("usage: ", 0), 0U) << wrong.err;
+}
+
+// With Up held, the watcher echoes on every pass while the foreground keeps
+// placing the cursor on row 0: no echo may be split by a foreground command,
+// which would wipe row 0 or leave row 1 blank. Row 0 keeps the 14 cells the
+// start-up sequence wrote.
+TEST(ConsoleE2e, EchoIsOneUnitWhileTheForegroundPlacesTheCursor)
+{
+  SKIP_WITHOUT_NAMESPACES();
+  Session session;
+  launch(&session, {"--press", "up@300+60000"});
+  send(&session, "start_watcher\n");
+  EXPECT_TRUE(collect_until(&session, [](const Session &s) { return count_of(s.out, "Up button\n") >= 1; }))
+      << session.out << session.err;
+  std::string placements;
+  for (int i = 0; i < 400; i++)
+    placements += "input_position\n0 3\n";
+  send(&session, placements);
+  const size_t echoes_before = count_of(session.out, "Up button\n");
+  EXPECT_TRUE(collect_until(&session, [&](const Session &s) {
+    return count_of(s.out, "Please input column") >= 400 &&
+           count_of(s.out, "Up button\n") >= echoes_before + 3;
+  })) << session.err;
+  send(&session, "quit\n");
+  EXPECT_EQ(finish(&session), 0) << session.err;
+  const std::string screen = "+----------------+\n"
+                             "|..............  |\n"
+                             "| Up pushed      |\n"
+                             "+----------------+\n";
+  EXPECT_NE(session.out.find(screen), std::string::npos)
+      << session.out.substr(session.out.rfind("+---") - 60);
+}
+
+// A closed standard input is an end of input: the console ends at once and
+// never reads its own descriptors; a closed standard output fails the run.
+TEST(ConsoleE2e, ClosedStandardInputEndsTheConsole)
+{
+  SKIP_WITHOUT_NAMESPACES();
+  struct Case {
+    const char *redirections;
+    int status;
+    const char *errors;
+  };
+  const Case cases[] = {{"<&- >/dev/null", 0, ""},
+                        {"<&- >&-", 1, "lcm-console: standard output: Bad file descriptor\n"}};
+  for (const Case &c : cases) {
+    const std::string wire = wire_file("console_e2e_closed");
+    Session session;
+    session_spawn(&session,
+                  {LCM_EMU_PATH, "--wire", wire, "--", "/bin/sh", "-c",
+                   std::string("exec \"$0\" ") + c.redirections, LCM_CONSOLE_PATH},
+                  true);
+    EXPECT_EQ(wait_for_exit(&session), c.status) << c.redirections << session.err;
+    EXPECT_EQ(session.err, c.errors) << c.redirections;
+    EXPECT_EQ(session.out.rfind("+---", 0), 0U) << c.redirections << session.out;
+    EXPECT_TRUE(take_wire_bytes(wire).empty()) << c.redirections;
+    close(session.input);
+  }
 }
 
 size_t count_of(const std::string &text, const std::string &part)

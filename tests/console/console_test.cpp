@@ -148,14 +148,18 @@ TEST_F(Console, UnknownEntriesAreNamedOnStandardErrorAndTheConsoleGoesOn)
 {
   const std::string huge(100000, 'x');
   const std::string binary("a\0b\xFF\x1B", 5);
+  // Blanks after an entry are ignored however many; a word after them is not.
+  const std::string blanks(40, ' ');
   const SessionResult result =
-      console_session_result("bogus\n0\n15\n" + huge + "\n" + binary + "\n  display_on \t\r\n");
+      console_session_result("bogus\n0\n15\n" + huge + "\n" + binary + "\n  display_on \t\r\n" +
+                             "display_on" + blanks + "\n" + "display_on" + blanks + "x\n");
   EXPECT_EQ(result.status, 1);
-  EXPECT_EQ(result.out, "Turn display on now!\n");
+  EXPECT_EQ(result.out, "Turn display on now!\nTurn display on now!\n");
   EXPECT_EQ(result.err, "lcm-console: unknown entry: bogus\nlcm-console: unknown entry: 0\n"
                         "lcm-console: unknown entry: 15\nlcm-console: unknown entry: " +
-                            std::string(32, 'x') + "...\nlcm-console: unknown entry: a?b??\n");
-  EXPECT_EQ(fake_sent(), (Bytes{0xFE, 0x01}));
+                            std::string(32, 'x') + "...\nlcm-console: unknown entry: a?b??\n" +
+                            "lcm-console: unknown entry: display_on" + std::string(22, ' ') + "...\n");
+  EXPECT_EQ(fake_sent(), (Bytes{0xFE, 0x01, 0xFE, 0x01}));
 }
 
 TEST_F(Console, NamesInAnyCaseQuitByNameOrNumberAndHelpShowsTheMenu)

@@ -199,6 +199,8 @@ Outcome show(const std::vector<std::string> &options, const std::string &line1, 
   return run_emulator(options, {LCM_SHOW_PATH, line1, line2});
 }
 
+Bytes show_stream(const std::string &line1, const std::string &line2);
+
 // The stream of a Hello/World run after the module reported 00 and then 40.
 Bytes hello_world_stream()
 {
@@ -363,17 +365,32 @@ TEST(LcmShowThroughEmulator, PacedLineCarriesTheSameBytes)
   EXPECT_EQ(outcome.out, box("Hello", "World"));
 }
 
-// A reply of A5 reads as row 1, column 5: the driver clamps to 11 characters.
-TEST(LcmShowThroughEmulator, GarbageRepliesAreTakenAsPositions)
+// A reply of A5 cannot be a position (its top bit is set): nothing is
+// clamped to it, each row gets its 16 bytes, and the run is a failure.
+TEST(LcmShowThroughEmulator, RepliesThatAreNoPositionCutNothingAndFail)
 {
   SKIP_WITHOUT_NAMESPACES();
-  const Outcome outcome = show({"--garbage"}, "ABCDEFGHIJKLMNOP", "xy");
-  EXPECT_EQ(outcome.status, 0) << outcome.err;
-  const Bytes expected =
-      join({START_UP, bytes({0xFE, 0x06, 0xFE, 0x03, 0xFE, 0x0A, 0xFE, 0x09, 0x00, 0xFE, 0x0A}),
-            text("ABCDEFGHIJK"), bytes({0xFE, 0x09, 0x4F, 0xFE, 0x09, 0x40, 0xFE, 0x0A}), text("xy")});
-  EXPECT_EQ(hex(outcome.wire), hex(expected));
-  EXPECT_EQ(outcome.out, box("ABCDEFGHIJK", "xy"));
+  const std::string a16(16, 'A');
+  const std::string b16(16, 'B');
+  const Outcome outcome = show({"--garbage"}, a16, b16);
+  EXPECT_EQ(outcome.status, 1);
+  EXPECT_EQ(outcome.err, "lcm-show: /dev/ttyS1: the display module's reply was not a position\n");
+  EXPECT_EQ(hex(outcome.wire), hex(show_stream(a16, b16)));
+  EXPECT_EQ(outcome.out, box(a16, b16));
+}
+
+// The first query's reply comes too late, then the line hangs up before row
+// 1's text: both are told, the hang-up last, as it ended the run.
+TEST(LcmShowThroughEmulator, FailureThatEndedTheRunIsTold)
+{
+  SKIP_WITHOUT_NAMESPACES();
+  const Outcome outcome = show({"--late-reply", "1:1500", "--hangup-after", "37"}, "Hello", "World");
+  EXPECT_EQ(outcome.status, 1);
+  EXPECT_EQ(outcome.err, "lcm-show: /dev/ttyS1: the display module did not answer\n"
+                         "lcm-show: /dev/ttyS1: the line hung up (Input/output error)\n");
+  const Bytes whole = hello_world_stream();
+  EXPECT_EQ(hex(outcome.wire), hex(Bytes(whole.begin(), whole.begin() + 37)));
+  EXPECT_EQ(outcome.out, box("Hello", ""));
 }
 
 TEST(LcmShowThroughEmulator, HangUpMakesWritesFail)
@@ -604,7 +621,8 @@ TEST(SharedLine, LineThatStaysBusyEndsShowWithStatus1)
 }
 
 // With a standard stream closed, the port would land on its number and the
-// program's own messages would reach the module as text.
+// program's own messages would reach the module as text. The console's
+// operations still work; only its texts could not be written.
 TEST(ClosedStreams, MessagesNeverReachTheWire)
 {
   SKIP_WITHOUT_NAMESPACES();
@@ -616,8 +634,72 @@ TEST(ClosedStreams, MessagesNeverReachTheWire)
   const Outcome console_run =
       run_emulator({}, {"/bin/sh", "-c", R"(printf 'show_position\ncursor_home\nquit\n' | exec "$0" >&-)",
                         LCM_CONSOLE_PATH});
-  EXPECT_EQ(console_run.status, 0) << console_run.err;
+  EXPECT_EQ(console_run.status, 1);
+  EXPECT_EQ(console_run.err, "lcm-console: standard output: Bad file descriptor\n");
   EXPECT_EQ(hex(console_run.wire), hex(join({START_UP, bytes({0xFE, 0x0A, 0xFE, 0x0A, 0xFE, 0x09, 0x00})})));
+}
+
+// LCM_DEVICE names the device: here /dev/ttyS1 by another name, a missing
+// one and one too long for the device name. Opened, locked and named as given.
+TEST(DeviceVariable, NamesTheDeviceOpenedLockedAndTold)
+{
+  SKIP_WITHOUT_NAMESPACES();
+  struct Case {
+    std::vector<std::string> options;
+    std::string script;
+    int status;
+    std::string errors;
+    Bytes wire;
+  };
+  const std::string alias = "ln -s ttyS1 /dev/ttyUSB0 && export LCM_DEVICE=/dev/ttyUSB0; ";
+  const std::string too_long = "/dev/" + std::string(75, 'x');
+  const Case cases[] = {
+      {{}, alias + R"(exec "$0" Hello World)", 0, "", hello_world_stream()},
+      {{"--silent"},
+       alias + R"(printf 'show_cursor\nshow_position\n' | exec "$1" >/dev/null)",
+       1,
+       "lcm-console: /dev/ttyUSB0: the display module did not answer\n",
+       join({START_UP, bytes({0xFE, 0x05, 0xFE, 0x0A})})},
+      {{},
+       alias + R"(exec flock /dev/ttyS1 "$0" a b)",
+       1,
+       R"(/dev/ttyUSB0: in use by another program \(pid [0-9]+, flock\)\n)",
+       {}},
+      {{}, R"(LCM_DEVICE=/dev/ttyUSB9 exec "$0" a b)", 1, "/dev/ttyUSB9: No such file or directory\n", {}},
+      {{},
+       "LCM_DEVICE=" + too_long + R"( exec "$0" a b)",
+       1,
+       too_long + ": the device path is longer than 79 bytes\n",
+       {}},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.script);
+    const Outcome outcome =
+        run_emulator(c.options, {"/bin/sh", "-c", c.script, LCM_SHOW_PATH, LCM_CONSOLE_PATH});
+    EXPECT_EQ(outcome.status, c.status);
+    EXPECT_TRUE(std::regex_match(outcome.err, std::regex(c.errors))) << outcome.err;
+    EXPECT_EQ(hex(outcome.wire), hex(c.wire));
+  }
+}
+
+// Output that cannot be written is a failure with a message, whatever the
+// program printed: its help, its version or a console session.
+TEST(UnwritableOutput, IsExit1WithAMessage)
+{
+  SKIP_WITHOUT_NAMESPACES();
+  const std::string script = R"(for p in "$@"; do for a in --help --version; do
+                                  "$p" $a >/dev/full; echo "$? ${p##*/} $a"; done; done
+                                echo quit | "$2" >/dev/full; echo "$? session")";
+  const Outcome outcome =
+      run_emulator({}, {"/bin/sh", "-c", script, "sh", LCM_SHOW_PATH, LCM_CONSOLE_PATH, LCM_PANEL_PATH});
+  EXPECT_EQ(outcome.status, 0);
+  EXPECT_EQ(outcome.out.substr(0, outcome.out.find('+')),
+            "1 lcm-show --help\n1 lcm-show --version\n1 lcm-console --help\n1 lcm-console --version\n"
+            "1 lcm-panel --help\n1 lcm-panel --version\n1 session\n");
+  const std::string full = ": standard output: No space left on device\n";
+  EXPECT_EQ(outcome.err, "lcm-show" + full + "lcm-show" + full + "lcm-console" + full + "lcm-console" + full +
+                             "lcm-panel" + full + "lcm-panel" + full + "lcm-console" + full);
+  EXPECT_TRUE(outcome.wire.empty());
 }
 
 // The command makes its private /dev/ttyS1 something other than a terminal.

@@ -171,6 +171,13 @@ int fake_write_count()
   return write_calls;
 }
 
+const char *port_name(std::uint16_t port_number)
+{
+  thread_local std::array<char, sizeof devicename> name{};
+  snprintf(name.data(), name.size(), "/dev/ttyS%01d", port_number - 1);
+  return name.data();
+}
+
 int port_open(std::uint16_t port_number)
 {
   std::lock_guard<std::mutex> guard(lock);

@@ -1,6 +1,8 @@
 #include <cerrno>
+#include <atomic>
 #include <climits>
 #include <gtest/gtest.h>
+#include <thread>
 #include <vector>
 
 #include "bytes.h"
@@ -14,8 +16,10 @@ protected:
   void SetUp() override
   {
     // The first operation of the process starts the driver; start it here so
-    // that every test sees only its own bytes.
-    (void)lcm_clear();
+    // that every test sees only its own bytes. A reply an earlier test left
+    // owed is waited out here too.
+    fake_queue_replies({0x0F});
+    (void)lcm_get_key();
     fake_reset();
   }
 };
@@ -101,24 +105,45 @@ TEST_F(Driver, SetPositionRefusesRowsOtherThanZeroAndOne)
   EXPECT_TRUE(fake_sent().empty());
 }
 
-TEST_F(Driver, PositionRepliesAreDecoded)
+// Every reply byte: 0x00-0x7F are positions (row 1 from 0x40, column the low
+// four bits); a byte with its top bit set cannot be one and fails the query.
+TEST_F(Driver, PositionRepliesAreDecodedOrRefused)
 {
-  struct Case {
-    unsigned char reply;
-    int row;
-    int column;
-  };
-  for (Case c :
-       {Case{0x45, 1, 5}, Case{0x3F, 0, 15}, Case{0x50, 1, 0}, Case{0x00, 0, 0}, Case{0xFF, 1, 15}}) {
+  for (int reply = 0x00; reply <= 0xFF; reply++) {
     fake_reset();
-    fake_queue_replies({c.reply});
+    fake_queue_replies({static_cast<unsigned char>(reply)});
     int row = -1;
     int column = -1;
-    EXPECT_EQ(lcm_get_pos(&row, &column), 0);
-    EXPECT_EQ(row, c.row) << int{c.reply};
-    EXPECT_EQ(column, c.column) << int{c.reply};
-    EXPECT_EQ(fake_sent(), (Bytes{0xFE, 0x0A}));
+    errno = 0;
+    const int result = lcm_get_pos(&row, &column);
+    const bool position = reply < 0x80;
+    EXPECT_EQ(result, position ? 0 : -1) << reply;
+    EXPECT_EQ(errno, position ? 0 : EBADMSG) << reply;
+    EXPECT_EQ(row, position && reply >= 0x40 ? 1 : 0) << reply;
+    EXPECT_EQ(column, position ? reply & 0x0F : 0) << reply;
+    EXPECT_EQ(fake_sent(), (Bytes{0xFE, 0x0A})) << reply;
   }
+  // It was an answer, just a wrong one: no late reply is waited for after it.
+  fake_reset();
+  fake_queue_replies({0xA5, 0x41});
+  EXPECT_EQ(lcm_get_pos(nullptr, nullptr), -1);
+  int row = 0;
+  int column = 0;
+  EXPECT_EQ(lcm_get_pos(&row, &column), 0);
+  EXPECT_EQ(row * 100 + column, 101);
+  EXPECT_EQ(fake_read_count(), 2);
+}
+
+// A reply that is no position is not clamped to: the row gets all 16 bytes,
+// as when the module is silent.
+TEST_F(Driver, WriteAfterAReplyThatIsNoPositionSendsSixteenBytesAndFails)
+{
+  const Bytes twenty = text_bytes("ABCDEFGHIJKLMNOPQRST");
+  fake_queue_replies({0xA5});
+  errno = 0;
+  EXPECT_EQ(lcm_write(20, twenty.data()), -1);
+  EXPECT_EQ(errno, EBADMSG);
+  EXPECT_EQ(fake_sent(), (Bytes{0xFE, 0x0A} + text_bytes("ABCDEFGHIJKLMNOP")));
 }
 
 TEST_F(Driver, KeyRepliesAreDecoded)
@@ -277,6 +302,49 @@ TEST_F(Driver, WriteFailuresReachTheCaller)
   const Bytes text = text_bytes("abc");
   EXPECT_EQ(lcm_write(3, text.data()), -1);
   EXPECT_EQ(errno, EIO);
+}
+
+int position_row_1(unsigned char code)
+{
+  return code == 0x0A ? 0x40 : -1;
+}
+
+// A caller's sequence under lcm_hold reaches the line whole, while another
+// thread keeps sending commands between the sequences.
+TEST_F(Driver, HeldSequenceIsNeverSplitByAnotherThread)
+{
+  fake_set_responder(position_row_1);
+  std::atomic<bool> stop{false};
+  std::thread other([&stop] {
+    while (!stop.load())
+      (void)lcm_set_pos(0, 3);
+  });
+  const Bytes text = text_bytes("abc");
+  constexpr size_t UNIT_WRITES = 3 + 2 + 3 + 3;
+  for (int unit = 0; unit < 20; unit++) {
+    lcm_hold();
+    EXPECT_EQ(lcm_set_pos(1, 0), 0);
+    EXPECT_EQ(lcm_write(3, text.data()), 0);
+    EXPECT_EQ(lcm_set_pos(1, 0), 0);
+    lcm_release();
+  }
+  stop.store(true);
+  other.join();
+
+  const std::vector<FakeWrite> writes = fake_writes();
+  const std::thread::id self = std::this_thread::get_id();
+  size_t run = 0;
+  size_t interleaved = 0;
+  for (size_t i = 0; i < writes.size(); i++) {
+    if (writes[i].thread == self) {
+      run++;
+      continue;
+    }
+    EXPECT_EQ(run % UNIT_WRITES, 0U) << "a held sequence was split at write " << i;
+    interleaved += run > 0 ? 1 : 0;
+    run = 0;
+  }
+  EXPECT_GT(interleaved, 0U) << "the other thread never got in between: the test proves nothing";
 }
 
 } // namespace

@@ -154,6 +154,23 @@ TEST(PanelE2e, StopSignalsEndWithStatus0AndTheExitTextShownLast)
   }
 }
 
+// Started with the stop signals blocked, as some service managers and
+// shells leave them, the panel still stops on SIGTERM and shows its exit text.
+TEST(PanelE2e, StopSignalsInheritedBlockedStillStopIt)
+{
+  SKIP_WITHOUT_NAMESPACES();
+  const Scratch scratch;
+  Session run;
+  launch(&run, scratch.path, {}, {LCM_PANEL_PATH, "--exit-text", "Bye", "", "echo hello"},
+         SIGNALS_BLOCKED_PATH);
+  EXPECT_TRUE(
+      collect_until(&run, [](const Session &r) { return count_of(r.err, "text 'h' at row 0") >= 1; }));
+  finish(&run, SIGTERM);
+  EXPECT_EQ(run.status, 0) << panel_lines(run.err);
+  EXPECT_EQ(drawn(run), PANEL_START + panel_row(0, "hello") + panel_row(0, "Bye"));
+  EXPECT_EQ(run.out, box("Bye", ""));
+}
+
 // The emulator ends everything the panel started once the panel ends, so a
 // shell around the panel passes the stop signal on and outlives it, leaving
 // the time to see that the panel itself killed its page command.

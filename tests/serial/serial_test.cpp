@@ -3,6 +3,9 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/wait.h>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -200,7 +203,8 @@ TEST_F(Link, BusyPortIsWaitedOutForAboutASecond)
   EXPECT_EQ(port_write(bytes, 5), 0);
   EXPECT_EQ(count_events("write 5"), 101);
   EXPECT_EQ(count_events("usleep 10000"), 100);
-  EXPECT_EQ(events.size(), 201U);
+  ASSERT_EQ(events.size(), 202U);
+  EXPECT_EQ(events.back(), "tcflush " + std::to_string(TCOFLUSH)) << "what could not leave is dropped";
 }
 
 TEST_F(Link, PartialWriteIsFinished)
@@ -256,7 +260,7 @@ TEST_F(Link, DrainWaitsUntilTheOutputQueueIsEmpty)
   open_port();
   script.output_queued = {3, 1, 0};
   EXPECT_EQ(port_drain(), 0);
-  EXPECT_EQ(events, (Events{"outq", "usleep 1000", "outq", "usleep 1000", "outq"}));
+  EXPECT_EQ(events, (Events{"outq", "usleep 1000", "outq", "usleep 1000", "outq", "lsr"}));
 
   events.clear();
   script.output_queued = {4};
@@ -286,6 +290,162 @@ TEST_F(Link, DrainOfAHungUpLineFails)
   errno = 0;
   EXPECT_EQ(port_drain(), -1);
   EXPECT_EQ(errno, EIO);
+}
+
+// The output queue leaves out the bytes already in the UART; the line
+// status tells when the transmitter has sent its last bit.
+TEST_F(Link, DrainWaitsForTheTransmitterWhereTheDriverTellsIt)
+{
+  open_port();
+  script.output_queued = {2, 0};
+  script.line_status = {0, 0, TIOCSER_TEMT};
+  EXPECT_EQ(port_drain(), 0);
+  EXPECT_EQ(events, (Events{"outq", "usleep 1000", "outq", "lsr", "usleep 1000", "outq", "lsr", "usleep 1000",
+                            "outq", "lsr"}));
+
+  // A pseudo-terminal has no line status: the empty queue alone stands.
+  events.clear();
+  script.output_queued.clear();
+  script.line_status.clear();
+  EXPECT_EQ(port_drain(), 0);
+  EXPECT_EQ(events, (Events{"outq", "lsr"}));
+
+  events.clear();
+  script.lsr_error = EIO;
+  errno = 0;
+  EXPECT_EQ(port_drain(), -1);
+  EXPECT_EQ(errno, EIO);
+  EXPECT_EQ(events, (Events{"outq", "lsr"}));
+}
+
+// Bytes held in a stuck transmitter would make the close wait for the
+// driver's closing_wait: the drain that gives up drops them, and the close
+// after it does not wait a second time.
+TEST_F(Link, OutputThatCannotLeaveIsDroppedBeforeTheClose)
+{
+  const std::string drop = "tcflush " + std::to_string(TCOFLUSH);
+  open_port();
+  script.line_status = {0};
+  errno = 0;
+  EXPECT_EQ(port_drain(), -1);
+  EXPECT_EQ(errno, ETIMEDOUT);
+  EXPECT_EQ(count_events("usleep 1000"), 1000);
+  ASSERT_FALSE(events.empty());
+  EXPECT_EQ(events.back(), drop);
+  events.clear();
+  port_close();
+  EXPECT_EQ(events, (Events{drop}));
+
+  // A healthy line is let go as it is: nothing dropped.
+  open_port();
+  script.line_status = {TIOCSER_TEMT};
+  port_close();
+  EXPECT_EQ(events, (Events{"outq", "lsr"}));
+  EXPECT_EQ(port_is_open(), 0);
+}
+
+// A program that ends without closing the port, its output stuck: the link
+// closes the port at exit and drops that output first. The terminal's packet
+// mode shows the drop to the test, on the module's side of the line.
+TEST_F(Link, ExitDropsOutputThatCannotLeave)
+{
+  int opened[2];
+  int go[2];
+  ASSERT_EQ(pipe(opened), 0);
+  ASSERT_EQ(pipe(go), 0);
+  fflush(nullptr);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    script.skip_sleeps = true;
+    script.line_status = {0};
+    const char result = port_open(2) > 0 ? 'y' : 'n';
+    char ignored = 0;
+    if (write(opened[1], &result, 1) != 1 || read(go[0], &ignored, 1) != 1)
+      _exit(2);
+    exit(0);
+  }
+  char result = 0;
+  ASSERT_EQ(read(opened[0], &result, 1), 1);
+  ASSERT_EQ(result, 'y');
+  int packet_mode = 1;
+  ASSERT_EQ(ioctl(master, TIOCPKT, &packet_mode), 0);
+  ASSERT_EQ(write(go[1], &result, 1), 1);
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  for (const int end : {opened[0], opened[1], go[0], go[1]})
+    close(end);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  const std::vector<unsigned char> packet = drain_master(1);
+  ASSERT_FALSE(packet.empty()) << "the port was closed without a drop";
+  EXPECT_NE(packet[0] & TIOCPKT_FLUSHWRITE, 0) << int{packet[0]};
+}
+
+// A loaded machine sleeps longer than asked; each wait still ends when its
+// time on the monotonic clock is up, after fewer pauses.
+TEST_F(Link, WaitsAreBoundedByTheClockNotByCountingPauses)
+{
+  open_port();
+  script.sleep_stretch = 4;
+  unsigned char byte = 0;
+  EXPECT_EQ(port_read(&byte, 1), 0);
+  EXPECT_EQ(count_events("ioctl"), 251);
+
+  events.clear();
+  script.output_queued = {1};
+  EXPECT_EQ(port_drain(), -1);
+  EXPECT_EQ(count_events("outq"), 251);
+
+  events.clear();
+  script.writes_busy = true;
+  EXPECT_EQ(port_write(&byte, 1), 0);
+  EXPECT_EQ(count_events("write 1"), 26);
+  port_close();
+
+  // Another program holds the port: about 2 s, in pauses of 10 ms stretched to 40.
+  const int holder = open(script.redirect.c_str(), O_RDWR | O_NOCTTY);
+  ASSERT_GE(holder, 0);
+  ASSERT_EQ(flock(holder, LOCK_EX), 0);
+  events.clear();
+  testing::internal::CaptureStderr();
+  errno = 0;
+  EXPECT_EQ(port_open(2), 0);
+  EXPECT_EQ(errno, EBUSY);
+  const std::string said = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(said.rfind("/dev/ttyS1: in use by another program (pid " + std::to_string(getpid()), 0), 0U)
+      << said;
+  EXPECT_EQ(count_events("usleep 10000"), 50);
+  close(holder);
+}
+
+// LCM_DEVICE names the device: opened whole up to the 79 bytes the device
+// name holds, refused beyond, never cut to another path; empty is unset.
+TEST_F(Link, DeviceNamedByTheEnvironmentIsOpenedWholeOrRefused)
+{
+  const std::string longest = "/dev/ttyS-" + std::string(69, 'x');
+  ASSERT_EQ(longest.size(), sizeof devicename - 1);
+  script.skip_sleeps = true;
+  for (const auto &[value, opened] :
+       {std::pair{std::string(), "/dev/ttyS1"}, std::pair{longest, longest.c_str()}}) {
+    ASSERT_EQ(setenv("LCM_DEVICE", value.c_str(), 1), 0);
+    events.clear();
+    EXPECT_GT(port_open(2), 0) << value;
+    EXPECT_STREQ(devicename, opened);
+    EXPECT_EQ(events.at(0), std::string("open ") + opened);
+    port_close();
+  }
+
+  const std::string too_long = longest + "y";
+  ASSERT_EQ(setenv("LCM_DEVICE", too_long.c_str(), 1), 0);
+  events.clear();
+  testing::internal::CaptureStderr();
+  errno = 0;
+  EXPECT_EQ(port_open(2), 0);
+  EXPECT_EQ(errno, ENAMETOOLONG);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), too_long + ": the device path is longer than 79 bytes\n");
+  EXPECT_TRUE(events.empty()) << "nothing is opened, least of all a cut path";
+  EXPECT_STREQ(port_name(2), too_long.c_str());
+  ASSERT_EQ(unsetenv("LCM_DEVICE"), 0);
 }
 
 TEST_F(Link, SessionLeaderDoesNotGetThePortAsItsTerminal)

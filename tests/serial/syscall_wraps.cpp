@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <sys/ioctl.h>
 #include <termios.h>
+#include <ctime>
 #include <unistd.h>
 
 SyscallScript script;
@@ -14,7 +15,28 @@ std::vector<std::string> events;
 
 namespace {
 int port_descriptor = -1;
+// The clock the link reads while sleeps are skipped, in microseconds.
+long long fake_clock_us = 0;
+
+// A scripted query: records the event, then fails with error, answers with
+// the front of answers (the last one for ever), or returns 1 to let the call
+// through.
+template <typename Value>
+int scripted_query(const char *event, int error, std::vector<Value> *answers, void *argument)
+{
+  events.emplace_back(event);
+  if (error != 0) {
+    errno = error;
+    return -1;
+  }
+  if (answers == nullptr || answers->empty())
+    return 1;
+  *static_cast<Value *>(argument) = answers->front();
+  if (answers->size() > 1)
+    answers->erase(answers->begin());
+  return 0;
 }
+} // namespace
 
 void wraps_reset()
 {
@@ -36,6 +58,7 @@ int __real_open(const char *path, int flags, ...);
 ssize_t __real_read(int fd, void *buffer, size_t length);
 int __real_ioctl(int fd, unsigned long request, ...);
 int __real_usleep(useconds_t microseconds);
+int __real_clock_gettime(clockid_t clock, struct timespec *now);
 int __real_tcflush(int fd, int queue);
 int __real_tcsetattr(int fd, int when, const struct termios *settings);
 
@@ -97,33 +120,34 @@ int __wrap_ioctl(int fd, unsigned long request, ...)
   va_end(args);
   if (fd != port_descriptor)
     return __real_ioctl(fd, request, argument);
-  if (request == FIONREAD) {
-    events.push_back("ioctl");
-    if (script.fionread_error != 0) {
-      errno = script.fionread_error;
-      return -1;
-    }
-  }
-  if (request == TIOCOUTQ) {
-    events.push_back("outq");
-    if (script.outq_error != 0) {
-      errno = script.outq_error;
-      return -1;
-    }
-    if (!script.output_queued.empty()) {
-      *static_cast<int *>(argument) = script.output_queued.front();
-      if (script.output_queued.size() > 1)
-        script.output_queued.erase(script.output_queued.begin());
-      return 0;
-    }
-  }
+  int scripted = 1;
+  if (request == FIONREAD)
+    scripted = scripted_query<int>("ioctl", script.fionread_error, nullptr, argument);
+  else if (request == TIOCOUTQ)
+    scripted = scripted_query("outq", script.outq_error, &script.output_queued, argument);
+  else if (request == TIOCSERGETLSR)
+    scripted = scripted_query("lsr", script.lsr_error, &script.line_status, argument);
+  if (scripted <= 0)
+    return scripted;
   return __real_ioctl(fd, request, argument);
 }
 
 int __wrap_usleep(useconds_t microseconds)
 {
   events.push_back("usleep " + std::to_string(microseconds));
-  return script.skip_sleeps ? 0 : __real_usleep(microseconds);
+  if (!script.skip_sleeps)
+    return __real_usleep(microseconds);
+  fake_clock_us += static_cast<long long>(microseconds) * script.sleep_stretch;
+  return 0;
+}
+
+int __wrap_clock_gettime(clockid_t clock, struct timespec *now)
+{
+  if (!script.skip_sleeps || clock != CLOCK_MONOTONIC)
+    return __real_clock_gettime(clock, now);
+  now->tv_sec = static_cast<time_t>(fake_clock_us / 1000000);
+  now->tv_nsec = static_cast<long>(fake_clock_us % 1000000) * 1000;
+  return 0;
 }
 
 int __wrap_tcflush(int fd, int queue)

@@ -14,8 +14,11 @@ constexpr long WRITE_BUSY = -1;
 struct SyscallScript {
   // Where opens of /dev/ttyS* go instead; empty makes them fail with ENOENT.
   std::string redirect;
-  // Record sleeps without sleeping.
+  // Record sleeps without sleeping. The monotonic clock the link reads then
+  // stands still but for the sleeps, each of which moves it on by its length
+  // times sleep_stretch (a loaded machine sleeps longer than asked).
   bool skip_sleeps = false;
+  int sleep_stretch = 1;
   // Every write to the port answers EAGAIN.
   bool writes_busy = false;
   // The answers of successive writes to the port: WRITE_BUSY, or the most
@@ -28,12 +31,17 @@ struct SyscallScript {
   std::vector<int> output_queued;
   // errno of a failing TIOCOUTQ query; 0 lets it through.
   int outq_error = 0;
+  // Successive line status words TIOCSERGETLSR reports, the last one for
+  // ever; empty lets the query through (a pseudo-terminal answers ENOTTY).
+  std::vector<unsigned int> line_status;
+  // errno of a failing TIOCSERGETLSR query; 0 lets it through.
+  int lsr_error = 0;
 };
 
 extern SyscallScript script;
 // What the link did, one entry a call: "open /dev/ttyS1", "tcflush 2",
 // "tcsetattr", "usleep 100000", "write 3", "ioctl" (FIONREAD), "outq"
-// (TIOCOUTQ), "read 1".
+// (TIOCOUTQ), "lsr" (TIOCSERGETLSR), "read 1".
 extern std::vector<std::string> events;
 
 void wraps_reset();
