@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "handover.h"
 #include "lcm.h"
 #include "serial.h"
 
@@ -140,6 +141,17 @@ int main(int argc, char **argv)
   }
   const Line first = make_line(argv[1]);
   const Line second = make_line(argv[2]);
+
+  // A running lcm-panel holds the port: it shows the lines for us.
+  std::array<char, 256> reason{};
+  const int handed = handover_show({first.text.data(), first.length}, {second.text.data(), second.length},
+                                   reason.data(), reason.size());
+  if (handed == HANDOVER_SHOWN)
+    return 0;
+  if (handed == HANDOVER_FAILED) {
+    fprintf(stderr, "lcm-show: %s: lcm-panel could not show the lines: %s\n", lcm_port_name(), reason.data());
+    return EXIT_PORT_FAILURE;
+  }
 
   Failures failures;
   const bool finished =

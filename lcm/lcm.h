@@ -12,6 +12,7 @@
 //   lcm_hold()                    keep other threads out of the driver until lcm_release
 //   lcm_release()                 end one lcm_hold (holds nest)
 //   lcm_port_name()               the serial device driven: the one opened, else the one to open
+//   lcm_share_path(path, size)    the socket where the program holding the port serves the display
 //
 // The first call of any operation opens the port and starts the module. Every
 // command goes out whole under one process-wide lock, and every operation
@@ -27,6 +28,8 @@
 // for a row other than 0 or 1.
 #ifndef LCM_LCM_LCM_H
 #define LCM_LCM_LCM_H
+
+#include <cstddef>
 
 constexpr int LCM_ROWS = 2;
 constexpr int LCM_COLUMNS = 16;
@@ -53,5 +56,6 @@ int lcm_drain();
 void lcm_hold();
 void lcm_release();
 [[nodiscard]] const char *lcm_port_name();
+[[nodiscard]] int lcm_share_path(char *path, std::size_t size);
 
 #endif

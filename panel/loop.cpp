@@ -1,11 +1,6 @@
 // The panel's loop: one button query a pass, each press handed to the
-// layers of the screen in view, and the glass kept showing the front-most.
-//
-// The layers, from the front: the action menu (its list, question, running,
-// result and busy screens), then the ring of pages, always there. A press
-// goes to the front-most layer that takes it; the screen in view is the
-// front-most layer's that has one. A display client's alert or input screen
-// belongs in front of the menu, its info and foreground screens in the ring.
+// layers of the screen in view (view.cpp), the display clients served, and
+// the glass kept showing the front-most layer's screen.
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -30,7 +25,6 @@ const PanelOptions *settings;
 int held;
 bool module_away;
 long long next_refresh_ms;
-Menu menu;
 // What the panel wants on the glass: the screen in view, drawn again in
 // full when the module comes back and at every refresh.
 PanelRows wanted;
@@ -61,23 +55,6 @@ int restore(long long now)
   return check(screen_restore(wanted));
 }
 
-// A press goes to the front-most layer that takes it.
-void dispatch(int key, long long now)
-{
-  const int taken = menu_press(&menu, key, now);
-  if (taken == MENU_RUN)
-    actions_start(&menu, now);
-  else if (taken == MENU_PASS)
-    (void)ring_press(key, now);
-}
-
-// The screen of the front-most layer that has one.
-void compose_in_view(PanelRows *rows)
-{
-  if (!menu_rows(menu, rows))
-    *rows = ring_rows();
-}
-
 int take_key(long long now)
 {
   int reply = lcm_get_key();
@@ -95,23 +72,35 @@ int take_key(long long now)
   }
   const int key = panel_press(&held, reply);
   if (key != 0)
-    dispatch(key, now);
+    view_press(key, now);
   return 0;
 }
 
 int show_in_view(long long now)
 {
-  compose_in_view(&wanted);
+  view_rows(now, &wanted);
   if (now >= next_refresh_ms)
     return restore(now);
   return check(screen_show(wanted));
 }
 
+// lcm-show waits until its lines are on the glass and the bytes have left
+// the host; a module that does not answer cannot be said to show them.
+void answer_hand_over()
+{
+  if (!clients_hand_over_waiting() || !view_shows_hand_over())
+    return;
+  if (module_away || lcm_drain() < 0)
+    clients_hand_over_answer("huh? The display module does not answer");
+  else
+    clients_hand_over_answer("success");
+}
+
 // When the port would not open (EBADF), the link has already said why.
 int port_failure(int error)
 {
-  ring_end();
-  actions_end();
+  view_end();
+  sharing_stop();
   if (error != EBADF) {
     char buffer[128];
     fprintf(stderr, "lcm-panel: %s: %s\n", PORT_NAME, panel_reason(error, buffer, sizeof buffer));
@@ -151,26 +140,35 @@ int panel_run(const PanelOptions &options)
   held = 0;
   module_away = false;
   (void)prctl(PR_SET_CHILD_SUBREAPER, 1, 0, 0, 0);
-  ring_begin(options, panel_now_ms());
+  const long long start = panel_now_ms();
+  ring_begin(options, start);
   actions_begin(options);
-  menu_begin(&menu, options.action_count, options.action_labels.data());
-  wanted = ring_rows();
+  view_begin(options, start);
+  view_rows(start, &wanted);
+  // The port's lock comes first: a second panel on the same port stops
+  // there, before it could take the first one's socket.
   if (screen_start() < 0)
     return port_failure(errno);
+  if (sharing_start(options) < 0)
+    return port_failure(EBADF);
   schedule_refresh(panel_now_ms());
   while (panel_stop == 0) {
     if (take_key(panel_now_ms()) < 0)
       return port_failure(errno);
     const long long now = panel_now_ms();
-    ring_tend(now);
-    actions_tend(&menu, now);
-    menu_tick(&menu, now);
+    server_poll(now);
+    view_tend(now);
     if (show_in_view(now) < 0)
       return port_failure(errno);
+    answer_hand_over();
     page_run_reap();
   }
-  ring_end();
-  actions_end();
+  view_end();
+  if (clients_hand_over_waiting()) {
+    clients_hand_over_answer("huh? lcm-panel stopped");
+    server_poll(panel_now_ms());
+  }
+  sharing_stop();
   if (options.has_exit_text)
     show_exit_text();
   // The last bytes are on the line, not only in the host's buffer, before the port closes.

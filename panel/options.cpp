@@ -1,6 +1,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "clients.h"
 #include "panel.h"
 
 namespace {
@@ -141,6 +142,31 @@ int take_action(Parser *parser, const char *inline_value)
   return 0;
 }
 
+// Checked here, so that a mistyped address is a usage error, not a failure
+// after the port was opened.
+int take_listen(Parser *parser, const char *inline_value)
+{
+  PanelOptions *options = parser->options;
+  const char *value = inline_value;
+  if (!value) {
+    if (parser->index >= parser->argc)
+      return refuse(parser, "--listen wants ADDR:PORT", nullptr);
+    value = parser->argv[parser->index++];
+  }
+  ServerAddress address;
+  if (server_parse_address(value, &address) < 0) {
+    snprintf(parser->error, parser->error_size,
+             "--listen wants a numeric ADDR:PORT or [ADDR]:PORT, e.g. 127.0.0.1:13666: %s", value);
+    return -1;
+  }
+  if (options->listen_count >= PANEL_MAX_LISTEN) {
+    snprintf(parser->error, parser->error_size, "at most %d --listen addresses", PANEL_MAX_LISTEN);
+    return -1;
+  }
+  options->listen[static_cast<std::size_t>(options->listen_count++)] = value;
+  return 0;
+}
+
 int take_option(Parser *parser, const char *argument)
 {
   const char *value = nullptr;
@@ -156,6 +182,10 @@ int take_option(Parser *parser, const char *argument)
     return take_action(parser, value);
   if (is_named(argument, "--exit-text", &value))
     return take_exit_text(parser, value);
+  if (is_named(argument, "--rotate", &value))
+    return take_seconds(parser, "--rotate", value, &parser->options->rotate_ms, true);
+  if (is_named(argument, "--listen", &value))
+    return take_listen(parser, value);
   if (strcmp(argument, "--help") == 0 || strcmp(argument, "-h") == 0) {
     parser->options->help = true;
     return 0;

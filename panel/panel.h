@@ -40,6 +40,7 @@
 
 constexpr int PANEL_MAX_PAGES = 64;
 constexpr int PANEL_MAX_ACTIONS = 16;
+constexpr int PANEL_MAX_LISTEN = 8;
 // One column is left for the menu's '>' and the question's '?'.
 constexpr int PANEL_MAX_LABEL = LCM_COLUMNS - 1;
 
@@ -58,6 +59,11 @@ struct PanelOptions {
   int page_count = 0;
   std::array<const char *, PANEL_MAX_PAGES> pages{};
   int action_timeout_ms = 60000;
+  // 0: the ring turns only with the buttons.
+  int rotate_ms = 0;
+  // TCP addresses for display clients, as given ("127.0.0.1:13666").
+  int listen_count = 0;
+  std::array<const char *, PANEL_MAX_LISTEN> listen{};
   int action_count = 0;
   std::array<const char *, PANEL_MAX_ACTIONS> action_labels{};
   std::array<const char *, PANEL_MAX_ACTIONS> action_commands{};

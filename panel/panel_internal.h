@@ -1,37 +1,70 @@
-// Internal to the panel subsystem: the ring of pages and the actions'
-// commands, which the loop puts together with the menu. Not part of the
+// Internal to the panel subsystem: the pages, the ring, the actions'
+// commands, the layers of the screen in view and the display clients'
+// sockets, which the loop puts together. Not part of the
 // panel's interface; only panel/*.cpp include it.
 //
 //   panel_now_ms()                  the monotonic clock in milliseconds
 //   panel_reason(error, buf, size)  the text of an errno value
-//   ring_begin(options, now)        the first page in view, its command due at once; every page blank
-//   ring_press(key, now)            page with Up and Down (and Right and Left without actions); whether taken
-//   ring_tend(now)                  start, poll or time out the shown page's command
-//   ring_rows()                     the text of the page in view
+//   pages_begin(options, now)       page 1 shown, its command due at once; every page blank
+//   pages_show(page, keep_view, now)  show another page, its command due at once
+//   pages_tend(now)                 start, poll or time out the shown page's command
+//   pages_rows()                    the text of the page in view
+//   pages_end()                     kill the page command, if one runs
+//   ring_begin(options, now)        the ring at its first page
+//   ring_press(key, now)            turn with Up and Down (and Right and Left without actions); whether taken
+//   ring_tend(now)                  follow clients' screens that went; turn with --rotate; tend the page
+//   ring_rows(now, &rows)           the ring's screen in view: a page's text or a client's screen
+//   ring_client_screen()            the client's screen the ring shows (client -1 while a page is shown)
 //   ring_end()                      kill the page command, if one runs
 //   actions_begin(options)          no action runs
 //   actions_start(&menu, now)       run the command of the action the menu confirmed
 //   actions_tend(&menu, now)        poll it; once it has ended, its result goes to the menu
 //   actions_end()                   kill the action's command, if one runs
+//   view_begin(options, now)        the menu closed, no client's screen in view
+//   view_press(key, now)            hand a press to the front-most layer that takes it
+//   view_tend(now)                  the menu's, the action's and the ring's time; time in view; listen and ignore
+//   view_rows(now, &rows)           the screen in view
+//   view_shows_hand_over()          whether lcm-show's lines are the screen in view
+//   view_end()                      kill the page's and the action's commands
+//   sharing_start(options)          serve display clients; 0, or -1 once a --listen address failed (said)
+//   sharing_stop()                  close every client and listener, remove the socket
 #ifndef LCM_PANEL_PANEL_INTERNAL_H
 #define LCM_PANEL_PANEL_INTERNAL_H
 
 #include <cstddef>
 
+#include "clients.h"
 #include "panel.h"
 
 long long panel_now_ms();
 const char *panel_reason(int error, char *buffer, std::size_t size);
 
+void pages_begin(const PanelOptions &options, long long now_ms);
+void pages_show(int page, bool keep_view, long long now_ms);
+void pages_tend(long long now_ms);
+const PanelRows &pages_rows();
+void pages_end();
+
 void ring_begin(const PanelOptions &options, long long now_ms);
 bool ring_press(int key, long long now_ms);
 void ring_tend(long long now_ms);
-const PanelRows &ring_rows();
+void ring_rows(long long now_ms, PanelRows *rows);
+[[nodiscard]] ScreenHandle ring_client_screen();
 void ring_end();
 
 void actions_begin(const PanelOptions &options);
 void actions_start(Menu *menu, long long now_ms);
 void actions_tend(Menu *menu, long long now_ms);
 void actions_end();
+
+void view_begin(const PanelOptions &options, long long now_ms);
+void view_press(int key, long long now_ms);
+void view_tend(long long now_ms);
+void view_rows(long long now_ms, PanelRows *rows);
+[[nodiscard]] bool view_shows_hand_over();
+void view_end();
+
+[[nodiscard]] int sharing_start(const PanelOptions &options);
+void sharing_stop();
 
 #endif

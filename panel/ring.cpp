@@ -1,49 +1,93 @@
-// The ring of pages: the layer at the back of the screen in view, always
-// there. Its page commands run beside the loop and are only looked at.
-#include <cerrno>
-#include <cstdio>
+// The ring: the layer at the back of the screen in view, always there. The
+// pages come first, then the display clients' foreground and info screens
+// in the order they were added; the buttons (and --rotate) turn it.
+#include <array>
 
+#include "clients.h"
 #include "panel_internal.h"
 
 namespace {
 
 const PanelOptions *settings;
+// The page shown, or -1 while a client's screen is.
 int page;
-PageRun run;
-long long next_run_ms;
-bool start_failing;
-std::array<PanelRows, PANEL_MAX_PAGES> page_rows;
-// After a page change the old page stays in view until the new page's
-// command has ended.
-PanelRows in_view;
-// Said once a page's command timed out, until it ends in time again.
-std::array<bool, PANEL_MAX_PAGES> timeout_said;
+ScreenHandle client_screen;
+// Where the shown entry stood when last looked at: when a client's screen
+// goes, the entry that followed it has taken its place.
+int position;
+long long turned_ms;
 
-void start_page_command(long long now)
+std::array<ScreenHandle, CLIENTS_ALL_SCREENS> all_screens;
+std::array<ScreenHandle, CLIENTS_ALL_SCREENS> ring_screens;
+int ring_screen_count;
+
+bool is_ring_class(int priority)
 {
-  next_run_ms = now + settings->every_ms;
-  if (page_run_start(&run, settings->pages[static_cast<std::size_t>(page)], now, settings->timeout_ms) == 0) {
-    start_failing = false;
-    return;
-  }
-  if (!start_failing) {
-    char buffer[128];
-    fprintf(stderr, "lcm-panel: cannot run page %d: %s\n", page + 1,
-            panel_reason(errno, buffer, sizeof buffer));
-  }
-  start_failing = true;
+  return priority == SCREEN_FOREGROUND || priority == SCREEN_INFO;
 }
 
-// A command killed at its timeout leaves what it wrote before; one that
-// wrote nothing leaves the page its last text.
-void take_timed_out_run()
+void collect_ring_screens()
 {
-  const auto index = static_cast<std::size_t>(page);
-  if (run.output.any)
-    page_rows[index] = run.output.rows;
-  if (!timeout_said[index])
-    fprintf(stderr, "lcm-panel: page %d timed out; its command was killed\n", page + 1);
-  timeout_said[index] = true;
+  const int count = clients_screens(all_screens.data(), static_cast<int>(all_screens.size()));
+  ring_screen_count = 0;
+  for (int i = 0; i < count; i++) {
+    const ScreenHandle &handle = all_screens[static_cast<std::size_t>(i)];
+    if (is_ring_class(clients_priority(handle)))
+      ring_screens[static_cast<std::size_t>(ring_screen_count++)] = handle;
+  }
+}
+
+bool same_screen(const ScreenHandle &a, const ScreenHandle &b)
+{
+  return a.client == b.client && a.screen == b.screen && a.generation == b.generation;
+}
+
+int entry_count()
+{
+  return settings->page_count + ring_screen_count;
+}
+
+// The shown entry's place in the ring as it is now.
+int current_entry()
+{
+  if (page >= 0)
+    return page;
+  for (int i = 0; i < ring_screen_count; i++) {
+    if (same_screen(ring_screens[static_cast<std::size_t>(i)], client_screen))
+      return settings->page_count + i;
+  }
+  return position < entry_count() ? position : 0;
+}
+
+void show_entry(int entry, long long now_ms)
+{
+  const bool from_page = page >= 0;
+  position = entry;
+  turned_ms = now_ms;
+  if (entry < settings->page_count) {
+    if (entry != page)
+      pages_show(entry, from_page, now_ms);
+    page = entry;
+    return;
+  }
+  // Only the page in view runs its command.
+  if (from_page)
+    pages_end();
+  page = -1;
+  client_screen = ring_screens[static_cast<std::size_t>(entry - settings->page_count)];
+}
+
+void turn(int step, long long now_ms)
+{
+  collect_ring_screens();
+  const int count = entry_count();
+  show_entry((current_entry() + step + count) % count, now_ms);
+}
+
+long long stay_ms()
+{
+  const long long duration = page < 0 ? clients_duration_ms(client_screen) : 0;
+  return duration > 0 ? duration : settings->rotate_ms;
 }
 
 } // namespace
@@ -52,56 +96,57 @@ void ring_begin(const PanelOptions &options, long long now_ms)
 {
   settings = &options;
   page = 0;
-  start_failing = false;
-  PageOutput nothing;
-  page_output_begin(&nothing);
-  page_rows.fill(nothing.rows);
-  in_view = nothing.rows;
-  timeout_said.fill(false);
-  next_run_ms = now_ms;
+  position = 0;
+  turned_ms = now_ms;
+  ring_screen_count = 0;
+  pages_begin(options, now_ms);
 }
 
-// With actions, Right and Left belong to the menu.
+// Up and Down turn the ring; so do Right and Left when no action menu
+// takes them.
 bool ring_press(int key, long long now_ms)
 {
   const bool sideways = key == KEY_RIGHT || key == KEY_LEFT;
   if (key == 0 || (sideways && settings->action_count > 0))
     return false;
-  const int next = panel_page_after(page, settings->page_count, key);
-  if (next != page) {
-    page = next;
-    page_run_cancel(&run);
-    next_run_ms = now_ms;
-  }
+  if (key == KEY_DOWN || key == KEY_RIGHT)
+    turn(1, now_ms);
+  else if (key == KEY_UP || key == KEY_LEFT)
+    turn(-1, now_ms);
   return true;
 }
 
+// A client's screen that went, or left the ring's classes, gives way to the
+// entry after it.
 void ring_tend(long long now_ms)
 {
-  if (run.pid < 0) {
-    if (now_ms >= next_run_ms)
-      start_page_command(now_ms);
-    return;
+  collect_ring_screens();
+  if (page < 0) {
+    const int entry = current_entry();
+    if (entry < settings->page_count || !same_screen(client_screen, ring_screens[static_cast<std::size_t>(
+                                                                        entry - settings->page_count)]))
+      show_entry(entry, now_ms);
+    else
+      position = entry;
   }
-  const int state = page_run_poll(&run, now_ms);
-  if (state == PAGE_RUN_BUSY)
-    return;
-  const auto index = static_cast<std::size_t>(page);
-  if (state == PAGE_RUN_DONE) {
-    page_rows[index] = run.output.rows;
-    timeout_said[index] = false;
-  } else {
-    take_timed_out_run();
-  }
-  in_view = page_rows[index];
+  if (settings->rotate_ms > 0 && now_ms - turned_ms >= stay_ms())
+    turn(1, now_ms);
+  if (page >= 0)
+    pages_tend(now_ms);
 }
 
-const PanelRows &ring_rows()
+void ring_rows(long long now_ms, PanelRows *rows)
 {
-  return in_view;
+  if (page >= 0 || clients_render(client_screen, now_ms, rows) < 0)
+    *rows = pages_rows();
+}
+
+ScreenHandle ring_client_screen()
+{
+  return page < 0 ? client_screen : ScreenHandle{};
 }
 
 void ring_end()
 {
-  page_run_cancel(&run);
+  pages_end();
 }

@@ -13,14 +13,24 @@ namespace {
 PanelRows glass;
 std::array<bool, LCM_ROWS> glass_known{};
 
-// The whole row is written, so the spaces that pad it wipe the old text.
-// The driver sends the text even when the position query before it goes
-// unanswered or comes back garbled.
+// Only the cells from the first that differs to the last that differs are
+// sent; a row not known is sent whole, and the spaces that pad it wipe the
+// old text. The driver sends the text even when the position query before
+// it goes unanswered or comes back garbled.
 int draw_row(int row, const PanelRow &text)
 {
   const auto index = static_cast<std::size_t>(row);
+  std::size_t first = 0;
+  std::size_t last = LCM_COLUMNS - 1;
+  if (glass_known[index]) {
+    while (first < last && glass[index][first] == text[first])
+      first++;
+    while (last > first && glass[index][last] == text[last])
+      last--;
+  }
   glass_known[index] = false;
-  if (lcm_set_pos(row, 0) < 0 || lcm_write(LCM_COLUMNS, text.data()) < 0) {
+  const int count = static_cast<int>(last - first + 1);
+  if (lcm_set_pos(row, static_cast<int>(first)) < 0 || lcm_write(count, text.data() + first) < 0) {
     if (screen_is_silence(errno)) {
       glass[index] = text;
       glass_known[index] = true;

@@ -15,16 +15,18 @@ TEST(PanelE2e, FirstPageShowsAtStartAndPagingWrapsBothWays)
           "up@2700+100", "--press", "up@3400+100"},
          {"--every", "60", "echo P0; echo zero", "echo P1", "echo P2"});
   EXPECT_TRUE(collect_until(&run, [](const Session &r) {
-    return count_of(r.err, "set position row 0 column 0") >= 6;
+    return count_of(r.err, "set position row 0 column 1") >= 5;
   })) << run.err;
   finish(&run);
   EXPECT_EQ(run.status, 0) << panel_lines(run.err);
   // Down, Down, Down wraps to the first page, Up wraps to the last, Up.
-  // A row the page leaves as it was is not sent again.
-  EXPECT_EQ(drawn(run), PANEL_START + panel_row(0, "P0") + panel_row(1, "zero") + panel_row(0, "P1") +
-                            panel_row(1, "") + panel_row(0, "P2") + panel_row(0, "P0") +
-                            panel_row(1, "zero") + panel_row(0, "P2") + panel_row(1, "") +
-                            panel_row(0, "P1"));
+  // Only the cells that change are sent.
+  Glass glass;
+  EXPECT_EQ(drawn(run),
+            PANEL_START +
+                glass.show({{"P0", "zero"}, {"P1", ""}, {"P2", ""}, {"P0", "zero"}, {"P2", ""}, {"P1", ""}}));
+  EXPECT_EQ(glass.show({{"P1", ""}}), Bytes{});
+  EXPECT_EQ(glass.show({{"P0", ""}}), panel_cells(0, 1, "0"));
   EXPECT_EQ(run.out, box("P1", ""));
   EXPECT_EQ(panel_lines(run.err), "");
 }
@@ -48,7 +50,7 @@ TEST(PanelE2e, ButtonHeldForASecondPagesOnce)
   finish(&run);
   EXPECT_EQ(run.status, 0) << panel_lines(run.err);
   EXPECT_GE(count_of(run.err, "(down)"), 10U);
-  EXPECT_EQ(drawn(run), PANEL_START + panel_row(0, "A") + panel_row(0, "B"));
+  EXPECT_EQ(drawn(run), PANEL_START + panel_cells(0, 0, "A") + panel_cells(0, 0, "B"));
   // Each page's command ran once: at the start, and after the one press.
   EXPECT_EQ(read_file(log), "A\nB\n");
 }
@@ -64,7 +66,7 @@ TEST(PanelE2e, ConstantPageSendsNoTextAfterItsFirstDraw)
   EXPECT_TRUE(collect_until(&run, [&](const Session &) { return count_of(read_file(runs), "x") >= 5; }));
   finish(&run);
   EXPECT_EQ(run.status, 0) << panel_lines(run.err);
-  EXPECT_EQ(drawn(run), PANEL_START + panel_row(0, "constant"));
+  EXPECT_EQ(drawn(run), PANEL_START + panel_cells(0, 0, "constant"));
 }
 
 TEST(PanelE2e, ChangingPageIsRedrawnWithinItsInterval)
@@ -82,7 +84,7 @@ TEST(PanelE2e, ChangingPageIsRedrawnWithinItsInterval)
   EXPECT_EQ(run.status, 0) << panel_lines(run.err);
   Bytes expected = PANEL_START;
   for (const char *count : {"1", "2", "3", "4"})
-    expected = expected + panel_row(0, count);
+    expected = expected + panel_cells(0, 0, count);
   const Bytes sent = drawn(run);
   ASSERT_GE(sent.size(), expected.size());
   EXPECT_EQ(Bytes(sent.begin(), sent.begin() + static_cast<long>(expected.size())), expected);
@@ -121,8 +123,8 @@ TEST(PanelE2e, HangingPageIsKilledAtItsTimeoutWhilePressesStillPage)
   finish(&run);
   EXPECT_EQ(run.status, 0) << panel_lines(run.err);
   // The hanging page had no text yet: blank after its timeout.
-  EXPECT_EQ(drawn(run), PANEL_START + panel_row(0, "zero") + panel_row(0, "") + panel_row(0, "two") +
-                            panel_row(1, "1") + panel_row(1, "2"));
+  EXPECT_EQ(drawn(run), PANEL_START + panel_cells(0, 0, "zero") + panel_cells(0, 0, "    ") +
+                            panel_cells(0, 0, "two") + panel_cells(1, 0, "1") + panel_cells(1, 0, "2"));
   const std::vector<long> first_down = times_of(run.err, "(down)");
   const std::vector<long> row0_draws = times_of(run.err, "set position row 0 column 0");
   ASSERT_FALSE(first_down.empty());
@@ -148,8 +150,8 @@ TEST(PanelE2e, StopSignalsEndWithStatus0AndTheExitTextShownLast)
         collect_until(&run, [](const Session &r) { return count_of(r.err, "text 'h' at row 0") >= 1; }));
     finish(&run, signal_number);
     EXPECT_EQ(run.status, 0) << panel_lines(run.err);
-    EXPECT_EQ(drawn(run),
-              PANEL_START + panel_row(0, "hello") + panel_row(0, "Bye") + panel_row(1, "for now"));
+    EXPECT_EQ(drawn(run), PANEL_START + panel_cells(0, 0, "hello") + panel_cells(0, 0, "Bye  ") +
+                              panel_cells(1, 0, "for now"));
     EXPECT_EQ(run.out, box("Bye", "for now"));
   }
 }
@@ -167,7 +169,7 @@ TEST(PanelE2e, StopSignalsInheritedBlockedStillStopIt)
       collect_until(&run, [](const Session &r) { return count_of(r.err, "text 'h' at row 0") >= 1; }));
   finish(&run, SIGTERM);
   EXPECT_EQ(run.status, 0) << panel_lines(run.err);
-  EXPECT_EQ(drawn(run), PANEL_START + panel_row(0, "hello") + panel_row(0, "Bye"));
+  EXPECT_EQ(drawn(run), PANEL_START + panel_cells(0, 0, "hello") + panel_cells(0, 0, "Bye  "));
   EXPECT_EQ(run.out, box("Bye", ""));
 }
 
@@ -214,7 +216,7 @@ TEST(PanelE2e, PortHeldByAnotherProgramEndsInOneLineAndStatus1)
   const std::string lines = panel_lines(run.err);
   EXPECT_EQ(count_of(lines, "\n"), 1U) << lines;
   EXPECT_EQ(lines.rfind("/dev/ttyS1: in use by another program", 0), 0U) << lines;
-  EXPECT_EQ(drawn(run), PANEL_START + panel_row(0, "holder"));
+  EXPECT_EQ(drawn(run), PANEL_START + panel_cells(0, 0, "holder"));
 }
 
 // Each query waits about two seconds (its own wait and the wait for the
@@ -230,8 +232,8 @@ TEST(PanelE2e, SilentModuleIsReportedOnceAndStillGetsEveryRow)
   finish(&run);
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(panel_lines(run.err), "lcm-panel: /dev/ttyS1: the display module does not answer\n");
-  EXPECT_EQ(drawn(run), PANEL_START + panel_blind_row(0, "A") + panel_blind_row(1, "B") +
-                            panel_blind_row(0, "Bye") + panel_blind_row(1, "for now"));
+  EXPECT_EQ(drawn(run), PANEL_START + panel_blind_cells(0, 0, "A") + panel_blind_cells(1, 0, "B") +
+                            panel_blind_cells(0, 0, "Bye") + panel_blind_cells(1, 0, "for now"));
   EXPECT_EQ(run.out, box("Bye", "for now"));
 }
 
@@ -282,8 +284,8 @@ TEST(PanelE2e, TimedOutPageKeepsWhatItReadAndSaysSoOnceUntilItEndsInTime)
       &run, [&](const Session &) { return strtol(read_file(count).c_str(), nullptr, 10) >= 7; }));
   finish(&run);
   EXPECT_EQ(run.status, 0) << panel_lines(run.err);
-  EXPECT_EQ(drawn(run), PANEL_START + panel_row(0, "good") + panel_row(0, "hi") + panel_row(1, "there") +
-                            panel_row(0, "done") + panel_row(1, ""));
+  Glass glass;
+  EXPECT_EQ(drawn(run), PANEL_START + glass.show({{"good", ""}, {"hi", "there"}, {"done", ""}}));
   EXPECT_EQ(panel_lines(run.err), "lcm-panel: page 1 timed out; its command was killed\n"
                                   "lcm-panel: page 1 timed out; its command was killed\n");
 }
@@ -332,7 +334,7 @@ TEST(PanelE2e, StartedWithoutStandardInputAndOutputStillShowsItsPage)
       collect_until(&run, [](const Session &r) { return count_of(r.err, "text 's' at row 0") >= 1; }));
   finish(&run);
   EXPECT_EQ(run.status, 0) << panel_lines(run.err);
-  EXPECT_EQ(drawn(run), PANEL_START + panel_row(0, "shown"));
+  EXPECT_EQ(drawn(run), PANEL_START + panel_cells(0, 0, "shown"));
 }
 
 // The 60th query, well after the first drawing, is answered too late; the
@@ -345,15 +347,15 @@ TEST(PanelE2e, ModuleAwayIsReportedAndOnItsReturnEverythingIsSentAgain)
   Session run;
   launch(&run, dir, {"--late-reply", "60:1500"}, {"--every", "60", "echo A; echo B"});
   EXPECT_TRUE(collect_until(&run, [](const Session &r) {
-    return count_of(r.err, "answers again") == 1 && count_of(r.err, "set position row 1 column 15") == 2;
+    return count_of(r.err, "answers again") == 1 && count_of(r.err, "text 'B' at row 1") == 2;
   })) << run.err;
   finish(&run);
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(panel_lines(run.err), "lcm-panel: /dev/ttyS1: the display module does not answer\n"
                                   "lcm-panel: /dev/ttyS1: the display module answers again\n");
   const Bytes display_on_cursor_off = {0xFE, 0x01, 0xFE, 0x06};
-  EXPECT_EQ(drawn(run), PANEL_START + panel_row(0, "A") + panel_row(1, "B") + display_on_cursor_off +
-                            panel_row(0, "A") + panel_row(1, "B"));
+  EXPECT_EQ(drawn(run), PANEL_START + panel_cells(0, 0, "A") + panel_cells(1, 0, "B") +
+                            display_on_cursor_off + panel_row(0, "A") + panel_row(1, "B"));
 }
 
 TEST(PanelE2e, LineHungUpEndsInOneLineAndStatus1)

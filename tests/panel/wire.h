@@ -2,28 +2,74 @@
 #ifndef LCM_TESTS_PANEL_WIRE_H
 #define LCM_TESTS_PANEL_WIRE_H
 
+#include <initializer_list>
 #include <string>
+#include <utility>
 
 #include "bytes.h"
 
 // Cursor off and clear, sent once at the start.
 inline const Bytes PANEL_START = {0xFE, 0x06, 0xFE, 0x03};
 
-// A row drawn whole: placed, the position asked, 16 bytes, the cursor kept on column 15.
-inline Bytes panel_row(int number, const std::string &text)
+// Cells sent from a column on: placed, the position asked, the bytes; a run
+// that reaches column 15 keeps the cursor there.
+inline Bytes panel_cells(int number, int column, const std::string &text)
 {
   const auto base = static_cast<unsigned char>(number * 64);
-  return Bytes{0xFE, 0x09, base, 0xFE, 0x0A} + text_bytes(text + std::string(16 - text.size(), ' ')) +
-         Bytes{0xFE, 0x09, static_cast<unsigned char>(base + 15)};
+  Bytes bytes = Bytes{0xFE, 0x09, static_cast<unsigned char>(base + column), 0xFE, 0x0A} + text_bytes(text);
+  if (static_cast<size_t>(column) + text.size() >= 16)
+    bytes = bytes + Bytes{0xFE, 0x09, static_cast<unsigned char>(base + 15)};
+  return bytes;
 }
 
-// A row sent while the module does not answer: its position query gets no
-// reply, so the cursor is not put back on column 15.
-inline Bytes panel_blind_row(int number, const std::string &text)
+// A row drawn whole, padded with spaces: after the start, on a restore.
+inline Bytes panel_row(int number, const std::string &text)
 {
-  const auto base = static_cast<unsigned char>(number * 64);
-  return Bytes{0xFE, 0x09, base, 0xFE, 0x0A} + text_bytes(text + std::string(16 - text.size(), ' '));
+  return panel_cells(number, 0, text + std::string(16 - text.size(), ' '));
 }
+
+// Cells sent while the module does not answer: their position query gets no
+// reply, so the cursor is not put back on column 15.
+inline Bytes panel_blind_cells(int number, int column, const std::string &text)
+{
+  const auto base = static_cast<unsigned char>(number * 64 + column);
+  return Bytes{0xFE, 0x09, base, 0xFE, 0x0A} + text_bytes(text);
+}
+
+using Screen = std::pair<std::string, std::string>;
+
+// The glass as the panel believes it, for screens that follow one another:
+// of each row, the cells from the first that changed to the last that did.
+struct Glass {
+  std::string rows[2] = {std::string(16, ' '), std::string(16, ' ')};
+
+  // In order: the operands of + are not.
+  Bytes show(std::initializer_list<Screen> screens)
+  {
+    Bytes bytes;
+    for (const Screen &screen : screens) {
+      bytes = bytes + change(0, screen.first);
+      bytes = bytes + change(1, screen.second);
+    }
+    return bytes;
+  }
+
+  Bytes change(int number, std::string text)
+  {
+    text.resize(16, ' ');
+    std::string &was = rows[number];
+    size_t first = 0;
+    while (first < 16 && was[first] == text[first])
+      first++;
+    if (first == 16)
+      return {};
+    size_t last = 15;
+    while (was[last] == text[last])
+      last--;
+    was = text;
+    return panel_cells(number, static_cast<int>(first), text.substr(first, last - first + 1));
+  }
+};
 
 // The display turned on and the cursor hidden, before the whole screen is sent again.
 inline const Bytes PANEL_RESTORE = {0xFE, 0x01, 0xFE, 0x06};

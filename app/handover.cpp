@@ -1,0 +1,212 @@
+#include "handover.h"
+
+#include <array>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include "lcm.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// The panel answers once the rows are on the glass; a module that does not
+// answer makes that take a few seconds.
+constexpr std::chrono::seconds PATIENCE{20};
+constexpr std::chrono::milliseconds BUSY_PAUSE{10};
+// A descriptor on 0, 1 or 2 would take the place of a closed standard stream.
+constexpr int FIRST_FREE_DESCRIPTOR = 3;
+// hello, client_set and lcm_show: the third reply is the one that matters.
+constexpr int REPLIES = 3;
+
+constexpr std::size_t QUOTED_LINE_MAX = 2 * LCM_COLUMNS + 2;
+
+struct Exchange {
+  int fd = -1;
+  Clock::time_point deadline;
+  std::array<char, 1024> input{};
+  std::size_t kept = 0;
+  char *reason = nullptr;
+  std::size_t reason_size = 0;
+};
+
+int fail(Exchange *exchange, const char *why)
+{
+  snprintf(exchange->reason, exchange->reason_size, "%s", why);
+  return HANDOVER_FAILED;
+}
+
+int remaining_ms(const Exchange &exchange)
+{
+  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(exchange.deadline - Clock::now());
+  return left.count() > 0 ? static_cast<int>(left.count()) : 0;
+}
+
+// "..." with the quote and the backslash escaped. A control byte would end
+// or break the request line.
+std::size_t quote(const HandoverLine &line, char *out)
+{
+  std::size_t at = 0;
+  out[at++] = '"';
+  for (int i = 0; i < line.length && i < LCM_COLUMNS; i++) {
+    const unsigned char byte = line.text[i];
+    if (byte == '"' || byte == '\\')
+      out[at++] = '\\';
+    out[at++] = byte < 0x20 || byte == 0x7F ? '?' : static_cast<char>(byte);
+  }
+  out[at++] = '"';
+  return at;
+}
+
+int open_socket()
+{
+  const int opened = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  if (opened < 0 || opened >= FIRST_FREE_DESCRIPTOR)
+    return opened;
+  const int moved = fcntl(opened, F_DUPFD_CLOEXEC, FIRST_FREE_DESCRIPTOR);
+  close(opened);
+  return moved;
+}
+
+// 0 once connected; -1 when nothing listens there (no panel). A panel whose
+// queue of new connections is full is waited for.
+int connect_panel(Exchange *exchange, const char *path)
+{
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  if (strlen(path) >= sizeof address.sun_path)
+    return -1;
+  strcpy(address.sun_path, path);
+  exchange->fd = open_socket();
+  if (exchange->fd < 0)
+    return -1;
+  for (;;) {
+    if (connect(exchange->fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) == 0)
+      return 0;
+    if (errno != EAGAIN || remaining_ms(*exchange) == 0)
+      return -1;
+    poll(nullptr, 0, static_cast<int>(BUSY_PAUSE.count()));
+  }
+}
+
+int send_all(Exchange *exchange, const char *text, std::size_t length)
+{
+  std::size_t sent = 0;
+  while (sent < length) {
+    pollfd ready{exchange->fd, POLLOUT, 0};
+    if (poll(&ready, 1, remaining_ms(*exchange)) <= 0)
+      return -1;
+    const ssize_t count = send(exchange->fd, text + sent, length - sent, MSG_NOSIGNAL);
+    if (count < 0 && errno != EAGAIN && errno != EINTR)
+      return -1;
+    if (count > 0)
+      sent += static_cast<std::size_t>(count);
+  }
+  return 0;
+}
+
+// The next line from the panel, without its newline; -1 at the end of the
+// connection or of the patience.
+int next_line(Exchange *exchange, char *line, std::size_t size)
+{
+  for (;;) {
+    char *end = static_cast<char *>(memchr(exchange->input.data(), '\n', exchange->kept));
+    if (end != nullptr) {
+      const auto length = static_cast<std::size_t>(end - exchange->input.data());
+      snprintf(line, size, "%.*s", static_cast<int>(length), exchange->input.data());
+      exchange->kept -= length + 1;
+      memmove(exchange->input.data(), end + 1, exchange->kept);
+      return 0;
+    }
+    // A line longer than the buffer is no answer of a panel's.
+    if (exchange->kept == exchange->input.size())
+      return -1;
+    pollfd ready{exchange->fd, POLLIN, 0};
+    if (poll(&ready, 1, remaining_ms(*exchange)) <= 0)
+      return -1;
+    const ssize_t count =
+        recv(exchange->fd, exchange->input.data() + exchange->kept, exchange->input.size() - exchange->kept, 0);
+    if (count == 0 || (count < 0 && errno != EAGAIN && errno != EINTR))
+      return -1;
+    if (count > 0)
+      exchange->kept += static_cast<std::size_t>(count);
+  }
+}
+
+bool is_event(const char *line)
+{
+  for (const char *event : {"listen ", "ignore ", "key ", "menuevent "}) {
+    if (strncmp(line, event, strlen(event)) == 0)
+      return true;
+  }
+  return false;
+}
+
+// The replies in order: connect, success, then the hand-over's own answer.
+int read_answers(Exchange *exchange)
+{
+  std::array<char, 512> line{};
+  for (int reply = 1; reply <= REPLIES;) {
+    if (next_line(exchange, line.data(), line.size()) < 0)
+      return fail(exchange, remaining_ms(*exchange) == 0 ? "lcm-panel did not answer in time"
+                                                         : "lcm-panel closed the connection");
+    if (is_event(line.data()))
+      continue;
+    if (strncmp(line.data(), "huh? ", 5) == 0)
+      return fail(exchange, line.data() + 5);
+    const bool expected = reply == 1 ? strncmp(line.data(), "connect ", 8) == 0 : strcmp(line.data(), "success") == 0;
+    if (!expected)
+      return fail(exchange, "the program on the panel's socket answered what lcm-panel would not");
+    reply++;
+  }
+  return HANDOVER_SHOWN;
+}
+
+} // namespace
+
+int handover_request(const HandoverLine &first, const HandoverLine &second, char *buffer, std::size_t size)
+{
+  std::array<char, QUOTED_LINE_MAX> one{};
+  std::array<char, QUOTED_LINE_MAX> two{};
+  const std::size_t one_length = quote(first, one.data());
+  const std::size_t two_length = quote(second, two.data());
+  const int written = snprintf(buffer, size, "hello\nclient_set -name lcm-show\nlcm_show %.*s %.*s\n",
+                               static_cast<int>(one_length), one.data(), static_cast<int>(two_length), two.data());
+  if (written < 0 || static_cast<std::size_t>(written) >= size)
+    return -1;
+  return written;
+}
+
+int handover_show(const HandoverLine &first, const HandoverLine &second, char *reason, std::size_t reason_size)
+{
+  std::array<char, 108> path{};
+  if (lcm_share_path(path.data(), path.size()) < 0)
+    return HANDOVER_NO_PANEL;
+  Exchange exchange;
+  exchange.deadline = Clock::now() + PATIENCE;
+  exchange.reason = reason;
+  exchange.reason_size = reason_size;
+  if (connect_panel(&exchange, path.data()) < 0) {
+    if (exchange.fd >= 0)
+      close(exchange.fd);
+    return HANDOVER_NO_PANEL;
+  }
+  std::array<char, 128> request{};
+  const int length = handover_request(first, second, request.data(), request.size());
+  int result = HANDOVER_FAILED;
+  if (length < 0)
+    result = fail(&exchange, "the lines do not fit a request");
+  else if (send_all(&exchange, request.data(), static_cast<std::size_t>(length)) < 0)
+    result = fail(&exchange, "lcm-panel did not take the lines");
+  else
+    result = read_answers(&exchange);
+  close(exchange.fd);
+  return result;
+}

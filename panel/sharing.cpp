@@ -1,0 +1,72 @@
+// Where display clients reach the panel: the Unix socket of the port, always,
+// and TCP addresses where the options ask for them.
+#include <array>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <sys/stat.h>
+#include <sys/un.h>
+
+#include "clients.h"
+#include "panel_internal.h"
+
+namespace {
+
+// Made when missing, for a panel not started by its unit (which makes it).
+constexpr const char *SHARE_FOLDER = "/run/lcm-panel";
+constexpr mode_t SHARE_FOLDER_MODE = 0755;
+
+// The folder of the default path, never one that LCM_PANEL_SOCKET chose.
+void make_share_folder(const char *path)
+{
+  const std::size_t length = strlen(SHARE_FOLDER);
+  if (strncmp(path, SHARE_FOLDER, length) == 0 && path[length] == '/')
+    (void)mkdir(SHARE_FOLDER, SHARE_FOLDER_MODE);
+}
+
+// Those who may open the port may draw through the panel: the socket takes
+// the port's group.
+gid_t port_group()
+{
+  struct stat port {};
+  return stat(lcm_port_name(), &port) == 0 ? port.st_gid : static_cast<gid_t>(-1);
+}
+
+// Without its socket the panel still keeps the glass; it says so once.
+void serve_unix_socket()
+{
+  std::array<char, sizeof(sockaddr_un::sun_path)> path{};
+  char buffer[128];
+  if (lcm_share_path(path.data(), path.size()) < 0) {
+    fprintf(stderr, "lcm-panel: the socket's path is too long; display clients cannot connect\n");
+    return;
+  }
+  make_share_folder(path.data());
+  if (server_listen_unix(path.data(), port_group()) < 0)
+    fprintf(stderr, "lcm-panel: %s: display clients cannot connect: %s\n", path.data(),
+            panel_reason(errno, buffer, sizeof buffer));
+}
+
+} // namespace
+
+int sharing_start(const PanelOptions &options)
+{
+  clients_reset();
+  serve_unix_socket();
+  for (int i = 0; i < options.listen_count; i++) {
+    const char *text = options.listen[static_cast<std::size_t>(i)];
+    ServerAddress address;
+    if (server_parse_address(text, &address) < 0 || server_listen_tcp(address) < 0) {
+      char buffer[128];
+      fprintf(stderr, "lcm-panel: %s: %s\n", text, panel_reason(errno, buffer, sizeof buffer));
+      server_stop();
+      return -1;
+    }
+  }
+  return 0;
+}
+
+void sharing_stop()
+{
+  server_stop();
+}

@@ -1,0 +1,143 @@
+// The screen in view, from the layers at the front: a display client's alert
+// or input screen (or lcm-show's lines), newest first; then the action menu
+// with its question, running, result and busy screens; then the ring. A
+// press goes to the front-most layer that takes it, unless a client has
+// reserved its key.
+#include <array>
+
+#include "clients.h"
+#include "panel_internal.h"
+
+namespace {
+
+Menu menu;
+std::array<ScreenHandle, CLIENTS_ALL_SCREENS> urgent;
+// The client's screen in view at the last look, told "listen"; client -1
+// while none is.
+ScreenHandle told;
+long long counted_ms;
+
+bool is_clients(const ScreenHandle &handle)
+{
+  return handle.client >= 0 && handle.client < CLIENTS_MAX;
+}
+
+bool same_screen(const ScreenHandle &a, const ScreenHandle &b)
+{
+  return a.client == b.client && a.screen == b.screen && a.generation == b.generation;
+}
+
+// The newest alert or input screen, if any.
+bool front(ScreenHandle *handle)
+{
+  if (clients_urgent(urgent.data(), static_cast<int>(urgent.size())) == 0)
+    return false;
+  *handle = urgent[0];
+  return true;
+}
+
+bool menu_shows()
+{
+  PanelRows unused{};
+  return menu_rows(menu, &unused);
+}
+
+// The screen in view when it is a display client's, or lcm-show's lines.
+ScreenHandle shown_screen()
+{
+  ScreenHandle handle;
+  if (front(&handle))
+    return handle;
+  if (menu_shows())
+    return ScreenHandle{};
+  return ring_client_screen();
+}
+
+// An exclusive key goes to its client wherever the panel is; a shared one
+// to the client whose screen is in view.
+bool to_client(int key, const ScreenHandle &shown)
+{
+  const char *name = clients_key_name(key);
+  if (name == nullptr)
+    return false;
+  const int owner = clients_key_owner(name, is_clients(shown) ? shown.client : -1);
+  if (owner < 0)
+    return false;
+  clients_send_key(owner, name);
+  return true;
+}
+
+void tell_clients(const ScreenHandle &shown)
+{
+  if (same_screen(shown, told))
+    return;
+  if (is_clients(told))
+    clients_send_ignore(told);
+  if (is_clients(shown))
+    clients_send_listen(shown);
+  told = is_clients(shown) ? shown : ScreenHandle{};
+}
+
+} // namespace
+
+void view_begin(const PanelOptions &options, long long now_ms)
+{
+  menu_begin(&menu, options.action_count, options.action_labels.data());
+  told = ScreenHandle{};
+  counted_ms = now_ms;
+}
+
+// A press on an alert dismisses it and does nothing else; on an input
+// screen it does nothing unless its client reserved the key.
+void view_press(int key, long long now_ms)
+{
+  const ScreenHandle shown = shown_screen();
+  if (to_client(key, shown))
+    return;
+  ScreenHandle first;
+  if (front(&first)) {
+    if (clients_priority(first) == SCREEN_ALERT)
+      clients_dismiss(first);
+    return;
+  }
+  const int taken = menu_press(&menu, key, now_ms);
+  if (taken == MENU_RUN)
+    actions_start(&menu, now_ms);
+  else if (taken == MENU_PASS)
+    (void)ring_press(key, now_ms);
+}
+
+// A screen's timeout counts only while it is in view.
+void view_tend(long long now_ms)
+{
+  actions_tend(&menu, now_ms);
+  menu_tick(&menu, now_ms);
+  ring_tend(now_ms);
+  const ScreenHandle shown = shown_screen();
+  if (is_clients(shown))
+    (void)clients_count_view(shown, now_ms - counted_ms);
+  counted_ms = now_ms;
+  tell_clients(shown_screen());
+}
+
+void view_rows(long long now_ms, PanelRows *rows)
+{
+  ScreenHandle first;
+  if (front(&first) && clients_render(first, now_ms, rows) == 0)
+    return;
+  if (menu_rows(menu, rows))
+    return;
+  ring_rows(now_ms, rows);
+}
+
+bool view_shows_hand_over()
+{
+  ScreenHandle first;
+  return front(&first) && first.client == CLIENTS_PANEL;
+}
+
+void view_end()
+{
+  ring_end();
+  actions_end();
+}
