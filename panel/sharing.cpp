@@ -16,12 +16,14 @@ namespace {
 constexpr const char *SHARE_FOLDER = "/run/lcm-panel";
 constexpr mode_t SHARE_FOLDER_MODE = 0755;
 
-// The folder of the default path, never one that LCM_PANEL_SOCKET chose.
-void make_share_folder(const char *path)
+// The folder of the default path, never one that LCM_PANEL_SOCKET chose;
+// 0, or -1 with errno.
+int make_share_folder(const char *path)
 {
   const std::size_t length = strlen(SHARE_FOLDER);
-  if (strncmp(path, SHARE_FOLDER, length) == 0 && path[length] == '/')
-    (void)mkdir(SHARE_FOLDER, SHARE_FOLDER_MODE);
+  if (strncmp(path, SHARE_FOLDER, length) != 0 || path[length] != '/')
+    return 0;
+  return mkdir(SHARE_FOLDER, SHARE_FOLDER_MODE) == 0 || errno == EEXIST ? 0 : -1;
 }
 
 // Those who may open the port may draw through the panel: the socket takes
@@ -41,7 +43,11 @@ void serve_unix_socket()
     fprintf(stderr, "lcm-panel: the socket's path is too long; display clients cannot connect\n");
     return;
   }
-  make_share_folder(path.data());
+  if (make_share_folder(path.data()) < 0) {
+    fprintf(stderr, "lcm-panel: %s: %s; display clients cannot connect (LCM_PANEL_SOCKET moves the socket)\n",
+            SHARE_FOLDER, panel_reason(errno, buffer, sizeof buffer));
+    return;
+  }
   if (server_listen_unix(path.data(), port_group()) < 0)
     fprintf(stderr, "lcm-panel: %s: display clients cannot connect: %s\n", path.data(),
             panel_reason(errno, buffer, sizeof buffer));
