@@ -22,8 +22,7 @@ pthread_mutex_t hold = PTHREAD_RECURSIVE_MUTEX_INITIALIZER_NP;
 
 constexpr std::uint16_t LCM_PORT = 2;
 
-// Where a program that holds the port (lcm-panel) lets others draw.
-constexpr const char *SHARE_FOLDER = "/run/lcm-panel";
+// Moves the socket where a program that holds the port (lcm-panel) lets others draw.
 constexpr const char *SHARE_VARIABLE = "LCM_PANEL_SOCKET";
 
 constexpr unsigned char LCM_PREFIX = 0xFE;
@@ -347,7 +346,7 @@ int lcm_share_path(char *path, std::size_t size)
   } else {
     const char *device = lcm_port_name();
     const char *slash = strrchr(device, '/');
-    written = snprintf(path, size, "%s/%s.sock", SHARE_FOLDER, slash != nullptr ? slash + 1 : device);
+    written = snprintf(path, size, "%s/%s.sock", LCM_SHARE_FOLDER, slash != nullptr ? slash + 1 : device);
   }
   if (written < 0 || static_cast<std::size_t>(written) >= size) {
     errno = ENAMETOOLONG;

@@ -31,6 +31,9 @@
 
 #include <cstddef>
 
+// The folder of the sockets where a program holding a port serves the display.
+constexpr const char *LCM_SHARE_FOLDER = "/run/lcm-panel";
+
 constexpr int LCM_ROWS = 2;
 constexpr int LCM_COLUMNS = 16;
 

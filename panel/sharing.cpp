@@ -13,17 +13,16 @@
 namespace {
 
 // Made when missing, for a panel not started by its unit (which makes it).
-constexpr const char *SHARE_FOLDER = "/run/lcm-panel";
 constexpr mode_t SHARE_FOLDER_MODE = 0755;
 
 // The folder of the default path, never one that LCM_PANEL_SOCKET chose;
 // 0, or -1 with errno.
 int make_share_folder(const char *path)
 {
-  const std::size_t length = strlen(SHARE_FOLDER);
-  if (strncmp(path, SHARE_FOLDER, length) != 0 || path[length] != '/')
+  const std::size_t length = strlen(LCM_SHARE_FOLDER);
+  if (strncmp(path, LCM_SHARE_FOLDER, length) != 0 || path[length] != '/')
     return 0;
-  return mkdir(SHARE_FOLDER, SHARE_FOLDER_MODE) == 0 || errno == EEXIST ? 0 : -1;
+  return mkdir(LCM_SHARE_FOLDER, SHARE_FOLDER_MODE) == 0 || errno == EEXIST ? 0 : -1;
 }
 
 // Those who may open the port may draw through the panel: the socket takes
@@ -45,7 +44,7 @@ void serve_unix_socket()
   }
   if (make_share_folder(path.data()) < 0) {
     fprintf(stderr, "lcm-panel: %s: %s; display clients cannot connect (LCM_PANEL_SOCKET moves the socket)\n",
-            SHARE_FOLDER, panel_reason(errno, buffer, sizeof buffer));
+            LCM_SHARE_FOLDER, panel_reason(errno, buffer, sizeof buffer));
     return;
   }
   if (server_listen_unix(path.data(), port_group()) < 0)
