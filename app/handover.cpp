@@ -1,5 +1,6 @@
 #include "handover.h"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <chrono>
@@ -81,9 +82,10 @@ int connect_panel(Exchange *exchange, const char *path)
 {
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
-  if (strlen(path) >= sizeof address.sun_path)
+  const std::size_t length = strlen(path);
+  if (length >= sizeof address.sun_path)
     return -1;
-  strcpy(address.sun_path, path);
+  memcpy(address.sun_path, path, length + 1);
   exchange->fd = open_socket();
   if (exchange->fd < 0)
     return -1;
@@ -131,8 +133,8 @@ int next_line(Exchange *exchange, char *line, std::size_t size)
     pollfd ready{exchange->fd, POLLIN, 0};
     if (poll(&ready, 1, remaining_ms(*exchange)) <= 0)
       return -1;
-    const ssize_t count =
-        recv(exchange->fd, exchange->input.data() + exchange->kept, exchange->input.size() - exchange->kept, 0);
+    const ssize_t count = recv(exchange->fd, exchange->input.data() + exchange->kept,
+                               exchange->input.size() - exchange->kept, 0);
     if (count == 0 || (count < 0 && errno != EAGAIN && errno != EINTR))
       return -1;
     if (count > 0)
@@ -142,11 +144,9 @@ int next_line(Exchange *exchange, char *line, std::size_t size)
 
 bool is_event(const char *line)
 {
-  for (const char *event : {"listen ", "ignore ", "key ", "menuevent "}) {
-    if (strncmp(line, event, strlen(event)) == 0)
-      return true;
-  }
-  return false;
+  constexpr std::array<const char *, 4> EVENTS = {"listen ", "ignore ", "key ", "menuevent "};
+  return std::any_of(EVENTS.begin(), EVENTS.end(),
+                     [line](const char *event) { return strncmp(line, event, strlen(event)) == 0; });
 }
 
 // The replies in order: connect, success, then the hand-over's own answer.
@@ -161,7 +161,8 @@ int read_answers(Exchange *exchange)
       continue;
     if (strncmp(line.data(), "huh? ", 5) == 0)
       return fail(exchange, line.data() + 5);
-    const bool expected = reply == 1 ? strncmp(line.data(), "connect ", 8) == 0 : strcmp(line.data(), "success") == 0;
+    const bool expected =
+        reply == 1 ? strncmp(line.data(), "connect ", 8) == 0 : strcmp(line.data(), "success") == 0;
     if (!expected)
       return fail(exchange, "the program on the panel's socket answered what lcm-panel would not");
     reply++;
@@ -177,14 +178,16 @@ int handover_request(const HandoverLine &first, const HandoverLine &second, char
   std::array<char, QUOTED_LINE_MAX> two{};
   const std::size_t one_length = quote(first, one.data());
   const std::size_t two_length = quote(second, two.data());
-  const int written = snprintf(buffer, size, "hello\nclient_set -name lcm-show\nlcm_show %.*s %.*s\n",
-                               static_cast<int>(one_length), one.data(), static_cast<int>(two_length), two.data());
+  const int written =
+      snprintf(buffer, size, "hello\nclient_set -name lcm-show\nlcm_show %.*s %.*s\n",
+               static_cast<int>(one_length), one.data(), static_cast<int>(two_length), two.data());
   if (written < 0 || static_cast<std::size_t>(written) >= size)
     return -1;
   return written;
 }
 
-int handover_show(const HandoverLine &first, const HandoverLine &second, char *reason, std::size_t reason_size)
+int handover_show(const HandoverLine &first, const HandoverLine &second, char *reason,
+                  std::size_t reason_size)
 {
   std::array<char, 108> path{};
   if (lcm_share_path(path.data(), path.size()) < 0)
@@ -200,7 +203,7 @@ int handover_show(const HandoverLine &first, const HandoverLine &second, char *r
   }
   std::array<char, 128> request{};
   const int length = handover_request(first, second, request.data(), request.size());
-  int result = HANDOVER_FAILED;
+  int result = 0;
   if (length < 0)
     result = fail(&exchange, "the lines do not fit a request");
   else if (send_all(&exchange, request.data(), static_cast<std::size_t>(length)) < 0)

@@ -16,7 +16,7 @@ const std::string CONNECT = "connect LCDproc 0.5.9 protocol 0.3 lcd wid 16 hgt 2
 // The socket in the test's folder; the panel and lcm-show find it there.
 std::string share_in(const Scratch &scratch)
 {
-  const std::string path = scratch.path + "/panel.sock";
+  std::string path = scratch.path + "/panel.sock";
   setenv("LCM_PANEL_SOCKET", path.c_str(), 1);
   return path;
 }
@@ -44,7 +44,7 @@ TEST(PanelClientsE2e, ClientScreenJoinsTheRingAndAnAlertGoesInFrontUntilAPressDi
   // The first press turns the ring from the page to the client's screen.
   EXPECT_TRUE(client_expect(&client, "listen s")) << client.seen;
   client_send(client, {"screen_add a", "screen_set a -priority alert", "widget_add a w string",
-                       "widget_set a w 1 1 \"ALERT \\\"1\\\"\""});
+                       R"(widget_set a w 1 1 "ALERT \"1\"")"});
   EXPECT_TRUE(client_expect(&client, "listen a")) << client.seen;
   // The second press dismisses the alert and does nothing else.
   EXPECT_TRUE(client_expect(&client, "listen s")) << client.seen;
