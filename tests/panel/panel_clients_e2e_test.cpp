@@ -150,6 +150,34 @@ TEST(PanelClientsE2e, StalledClientsDoNotDelayAPress)
   EXPECT_EQ(panel_lines(run.err), "lcm-panel: display client 1 does not read its replies; dropped\n");
 }
 
+// With --rotate the ring turns by itself: the page for a second, the
+// client's screen for the two seconds of its own -duration (in eighths).
+TEST(PanelClientsE2e, RotateTurnsTheRingAndAScreensDurationWins)
+{
+  SKIP_WITHOUT_NAMESPACES();
+  const Scratch scratch;
+  const std::string socket_path = share_in(scratch);
+  Session run;
+  launch(&run, scratch.path, {}, {"--every", "60", "--rotate", "1", "echo Page"});
+  PanelClient client;
+  ASSERT_TRUE(client_connect(&client, socket_path));
+  client_send(client, {"hello", "screen_add s", "screen_set s -duration 16", "widget_add s w string",
+                       "widget_set s w 1 1 Client"});
+  EXPECT_TRUE(collect_until(&run, [](const Session &r) { return count_of(r.err, "text 'C' at row 0") >= 2; }))
+      << run.err;
+  EXPECT_TRUE(client_expect(&client, "listen s")) << client.seen;
+  EXPECT_TRUE(client_expect(&client, "listen s")) << client.seen;
+  EXPECT_EQ(client.seen, CONNECT + times("success", 4) + "listen s\nignore s\nlisten s\n");
+  finish(&run);
+  const std::vector<long> client_shown = times_of(run.err, "text 'C' at row 0");
+  const std::vector<long> page_shown = times_of(run.err, "text 'P' at row 0");
+  ASSERT_GE(page_shown.size(), 2U);
+  ASSERT_GE(client_shown.size(), 2U);
+  // Never sooner than asked; later only by what a busy machine adds.
+  EXPECT_GE(page_shown[1] - client_shown[0], 1900);
+  EXPECT_GE(client_shown[1] - page_shown[1], 900);
+}
+
 // lcm-show under an emulator of its own with no device at all: only the
 // panel can show its lines.
 Session show_through_panel(const std::vector<std::string> &lines)
