@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
-#include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -16,12 +16,10 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
 // The panel answers once the rows are on the glass; a module that does not
 // answer makes that take a few seconds.
-constexpr std::chrono::seconds PATIENCE{20};
-constexpr std::chrono::milliseconds BUSY_PAUSE{10};
+constexpr long long PATIENCE_MS = 20000;
+constexpr int BUSY_PAUSE_MS = 10;
 // A descriptor on 0, 1 or 2 would take the place of a closed standard stream.
 constexpr int FIRST_FREE_DESCRIPTOR = 3;
 // hello, client_set and lcm_show: the third reply is the one that matters.
@@ -31,7 +29,7 @@ constexpr std::size_t QUOTED_LINE_MAX = 2 * LCM_COLUMNS + 2;
 
 struct Exchange {
   int fd = -1;
-  Clock::time_point deadline;
+  long long deadline_ms = 0;
   std::array<char, 1024> input{};
   std::size_t kept = 0;
   char *reason = nullptr;
@@ -44,10 +42,19 @@ int fail(Exchange *exchange, const char *why)
   return HANDOVER_FAILED;
 }
 
+// The monotonic clock in milliseconds. The C library's own: the C++ clocks
+// would load a runtime lcm-show otherwise does without.
+long long now_ms()
+{
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
 int remaining_ms(const Exchange &exchange)
 {
-  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(exchange.deadline - Clock::now());
-  return left.count() > 0 ? static_cast<int>(left.count()) : 0;
+  const long long left = exchange.deadline_ms - now_ms();
+  return left > 0 ? static_cast<int>(left) : 0;
 }
 
 // "..." with the quote and the backslash escaped. A control byte would end
@@ -94,7 +101,7 @@ int connect_panel(Exchange *exchange, const char *path)
       return 0;
     if (errno != EAGAIN || remaining_ms(*exchange) == 0)
       return -1;
-    poll(nullptr, 0, static_cast<int>(BUSY_PAUSE.count()));
+    poll(nullptr, 0, BUSY_PAUSE_MS);
   }
 }
 
@@ -193,7 +200,7 @@ int handover_show(const HandoverLine &first, const HandoverLine &second, char *r
   if (lcm_share_path(path.data(), path.size()) < 0)
     return HANDOVER_NO_PANEL;
   Exchange exchange;
-  exchange.deadline = Clock::now() + PATIENCE;
+  exchange.deadline_ms = now_ms() + PATIENCE_MS;
   exchange.reason = reason;
   exchange.reason_size = reason_size;
   if (connect_panel(&exchange, path.data()) < 0) {
