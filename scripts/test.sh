@@ -3,28 +3,84 @@
 # address+undefined and thread sanitizer builds, and the static checks
 # (clang-format, clang-tidy, cppcheck).
 # Usage: scripts/test.sh [preset ...]   (default: default asan tsan)
+#
+# The end-to-end tests mostly wait on the emulated module, so while one
+# preset's tests run, the next preset is built (and at the end the static
+# checks run) beside them at the lowest priority: the tests keep the cores
+# whenever they need them, and the builds take what is left.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 scripts/install-deps.sh
 presets=("$@")
 [ ${#presets[@]} -eq 0 ] && presets=(default asan tsan)
+with_static=no
+[[ " ${presets[*]} " == *" default "* ]] && with_static=yes
 
-for preset in "${presets[@]}"; do
-  echo "== $preset: build"
-  cmake --preset "$preset" >/dev/null
-  log=$(mktemp)
-  if ! cmake --build --preset "$preset" -j"$(nproc)" >"$log" 2>&1; then
-    cat "$log"
-    exit 1
+logs=$(mktemp -d)
+trap 'rm -rf "$logs"' EXIT
+
+build() {
+  cmake --preset "$1" >/dev/null && cmake --build --preset "$1" -j"$(nproc)"
+}
+
+# Everything after the first preset's build, in order, at the lowest
+# priority; each step leaves its output in a log and its status in a file.
+background() {
+  local preset
+  for preset in "${presets[@]:1}"; do
+    if nice -n 19 bash -c "$(declare -f build); build $preset" >"$logs/build-$preset" 2>&1; then
+      echo 0 >"$logs/build-$preset.status"
+    else
+      echo 1 >"$logs/build-$preset.status"
+    fi
+  done
+  if [ "$with_static" = yes ]; then
+    # The static checks read the default build's compile database.
+    if nice -n 19 scripts/check-static.sh >"$logs/static" 2>&1; then
+      echo 0 >"$logs/static.status"
+    else
+      echo 1 >"$logs/static.status"
+    fi
   fi
-  rm -f "$log"
+}
+
+# Waits (without a bound: each step ends by itself) for a background step's status.
+await() {
+  until [ -f "$logs/$1.status" ]; do sleep 1; done
+  [ "$(cat "$logs/$1.status")" -eq 0 ]
+}
+
+echo "== ${presets[0]}: build"
+if ! build "${presets[0]}" >"$logs/build-${presets[0]}" 2>&1; then
+  cat "$logs/build-${presets[0]}"
+  exit 1
+fi
+# A group of its own, so that a failed test ends the builds beside it too.
+set -m
+background &
+helper=$!
+set +m
+trap 'kill -- -"$helper" 2>/dev/null || true; wait "$helper" 2>/dev/null || true; rm -rf "$logs"' EXIT
+
+for i in "${!presets[@]}"; do
+  preset=${presets[$i]}
+  if [ "$i" -gt 0 ]; then
+    echo "== $preset: build (beside the tests before)"
+    if ! await "build-$preset"; then
+      cat "$logs/build-$preset"
+      exit 1
+    fi
+  fi
   echo "== $preset: test"
   ctest --preset "$preset"
 done
 
-# The static checks read the default build's compile database.
-if [[ " ${presets[*]} " == *" default "* ]]; then
-  echo "== static checks"
-  scripts/check-static.sh
+if [ "$with_static" = yes ]; then
+  echo "== static checks (beside the tests)"
+  status=0
+  await static || status=1
+  cat "$logs/static"
+  [ "$status" -eq 0 ] || exit 1
 fi
+wait "$helper"
