@@ -34,8 +34,8 @@ bool glass_shows(const Session &panel, const std::string &row0, const std::strin
 // The last drawings, for a failure's message.
 std::string last_drawings(const Session &panel)
 {
-  constexpr size_t SHOWN = 4 * 76;
-  return panel.out.substr(panel.out.size() > SHOWN ? panel.out.size() - SHOWN : 0);
+  const size_t shown = 4 * box("", "").size();
+  return panel.out.substr(panel.out.size() > shown ? panel.out.size() - shown : 0);
 }
 
 // A press is done once the panel has read the button held and then let go,
