@@ -1,10 +1,11 @@
 #include "handover.h"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
-#include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -15,12 +16,10 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
 // The panel answers once the rows are on the glass; a module that does not
 // answer makes that take a few seconds.
-constexpr std::chrono::seconds PATIENCE{20};
-constexpr std::chrono::milliseconds BUSY_PAUSE{10};
+constexpr long long PATIENCE_MS = 20000;
+constexpr int BUSY_PAUSE_MS = 10;
 // A descriptor on 0, 1 or 2 would take the place of a closed standard stream.
 constexpr int FIRST_FREE_DESCRIPTOR = 3;
 // hello, client_set and lcm_show: the third reply is the one that matters.
@@ -30,7 +29,7 @@ constexpr std::size_t QUOTED_LINE_MAX = 2 * LCM_COLUMNS + 2;
 
 struct Exchange {
   int fd = -1;
-  Clock::time_point deadline;
+  long long deadline_ms = 0;
   std::array<char, 1024> input{};
   std::size_t kept = 0;
   char *reason = nullptr;
@@ -43,10 +42,19 @@ int fail(Exchange *exchange, const char *why)
   return HANDOVER_FAILED;
 }
 
+// The monotonic clock in milliseconds. The C library's own: the C++ clocks
+// would load a runtime lcm-show otherwise does without.
+long long now_ms()
+{
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
 int remaining_ms(const Exchange &exchange)
 {
-  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(exchange.deadline - Clock::now());
-  return left.count() > 0 ? static_cast<int>(left.count()) : 0;
+  const long long left = exchange.deadline_ms - now_ms();
+  return left > 0 ? static_cast<int>(left) : 0;
 }
 
 // "..." with the quote and the backslash escaped. A control byte would end
@@ -81,9 +89,10 @@ int connect_panel(Exchange *exchange, const char *path)
 {
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
-  if (strlen(path) >= sizeof address.sun_path)
+  const std::size_t length = strlen(path);
+  if (length >= sizeof address.sun_path)
     return -1;
-  strcpy(address.sun_path, path);
+  memcpy(address.sun_path, path, length + 1);
   exchange->fd = open_socket();
   if (exchange->fd < 0)
     return -1;
@@ -92,7 +101,7 @@ int connect_panel(Exchange *exchange, const char *path)
       return 0;
     if (errno != EAGAIN || remaining_ms(*exchange) == 0)
       return -1;
-    poll(nullptr, 0, static_cast<int>(BUSY_PAUSE.count()));
+    poll(nullptr, 0, BUSY_PAUSE_MS);
   }
 }
 
@@ -131,8 +140,8 @@ int next_line(Exchange *exchange, char *line, std::size_t size)
     pollfd ready{exchange->fd, POLLIN, 0};
     if (poll(&ready, 1, remaining_ms(*exchange)) <= 0)
       return -1;
-    const ssize_t count =
-        recv(exchange->fd, exchange->input.data() + exchange->kept, exchange->input.size() - exchange->kept, 0);
+    const ssize_t count = recv(exchange->fd, exchange->input.data() + exchange->kept,
+                               exchange->input.size() - exchange->kept, 0);
     if (count == 0 || (count < 0 && errno != EAGAIN && errno != EINTR))
       return -1;
     if (count > 0)
@@ -142,11 +151,9 @@ int next_line(Exchange *exchange, char *line, std::size_t size)
 
 bool is_event(const char *line)
 {
-  for (const char *event : {"listen ", "ignore ", "key ", "menuevent "}) {
-    if (strncmp(line, event, strlen(event)) == 0)
-      return true;
-  }
-  return false;
+  constexpr std::array<const char *, 4> EVENTS = {"listen ", "ignore ", "key ", "menuevent "};
+  return std::any_of(EVENTS.begin(), EVENTS.end(),
+                     [line](const char *event) { return strncmp(line, event, strlen(event)) == 0; });
 }
 
 // The replies in order: connect, success, then the hand-over's own answer.
@@ -161,7 +168,8 @@ int read_answers(Exchange *exchange)
       continue;
     if (strncmp(line.data(), "huh? ", 5) == 0)
       return fail(exchange, line.data() + 5);
-    const bool expected = reply == 1 ? strncmp(line.data(), "connect ", 8) == 0 : strcmp(line.data(), "success") == 0;
+    const bool expected =
+        reply == 1 ? strncmp(line.data(), "connect ", 8) == 0 : strcmp(line.data(), "success") == 0;
     if (!expected)
       return fail(exchange, "the program on the panel's socket answered what lcm-panel would not");
     reply++;
@@ -177,20 +185,22 @@ int handover_request(const HandoverLine &first, const HandoverLine &second, char
   std::array<char, QUOTED_LINE_MAX> two{};
   const std::size_t one_length = quote(first, one.data());
   const std::size_t two_length = quote(second, two.data());
-  const int written = snprintf(buffer, size, "hello\nclient_set -name lcm-show\nlcm_show %.*s %.*s\n",
-                               static_cast<int>(one_length), one.data(), static_cast<int>(two_length), two.data());
+  const int written =
+      snprintf(buffer, size, "hello\nclient_set -name lcm-show\nlcm_show %.*s %.*s\n",
+               static_cast<int>(one_length), one.data(), static_cast<int>(two_length), two.data());
   if (written < 0 || static_cast<std::size_t>(written) >= size)
     return -1;
   return written;
 }
 
-int handover_show(const HandoverLine &first, const HandoverLine &second, char *reason, std::size_t reason_size)
+int handover_show(const HandoverLine &first, const HandoverLine &second, char *reason,
+                  std::size_t reason_size)
 {
   std::array<char, 108> path{};
   if (lcm_share_path(path.data(), path.size()) < 0)
     return HANDOVER_NO_PANEL;
   Exchange exchange;
-  exchange.deadline = Clock::now() + PATIENCE;
+  exchange.deadline_ms = now_ms() + PATIENCE_MS;
   exchange.reason = reason;
   exchange.reason_size = reason_size;
   if (connect_panel(&exchange, path.data()) < 0) {
@@ -200,7 +210,7 @@ int handover_show(const HandoverLine &first, const HandoverLine &second, char *r
   }
   std::array<char, 128> request{};
   const int length = handover_request(first, second, request.data(), request.size());
-  int result = HANDOVER_FAILED;
+  int result = 0;
   if (length < 0)
     result = fail(&exchange, "the lines do not fit a request");
   else if (send_all(&exchange, request.data(), static_cast<std::size_t>(length)) < 0)

@@ -6,6 +6,7 @@
 # Usage: bench/panel.sh [seconds]   (default 600)
 set -euo pipefail
 cd "$(dirname "$0")/.."
+. bench/common.sh
 
 scripts/install-deps.sh valgrind
 
@@ -26,50 +27,17 @@ trap cleanup EXIT
   'cat /run/panel-message 2>/dev/null' >"$work/out" 2>"$work/err" &
 emulator=$!
 
-# The emulator's child is the init of the command's PID namespace, with the
-# panel below it; where no PID namespace is allowed, the panel itself.
-find_panel() {
-  pgrep -P "$emulator" -x lcm-panel && return
-  local init
-  for init in $(pgrep -P "$emulator"); do
-    pgrep -P "$init" -x lcm-panel && return
-  done
-  return 0
-}
-panel=
-for _ in $(seq 100); do
-  panel=$(find_panel || true)
-  [ -n "$panel" ] && break
-  sleep 0.1
-done
-if [ -z "$panel" ]; then
+if ! panel=$(find_panel "$emulator"); then
   echo "lcm-panel did not start: $(cat "$work/err")" >&2
   exit 1
 fi
 
-ticks=$(getconf CLK_TCK)
-# Resident kB, open descriptors, own CPU ticks (user + system), page
-# commands' CPU ticks.
-sample() {
-  local rss fds own children
-  rss=$(awk '/^VmRSS:/ { print $2 }' "/proc/$panel/status")
-  # A page command's pipe is open for a few milliseconds a second; the
-  # fewest of five looks a tenth of a second apart leave it out.
-  fds=$(for _ in 1 2 3 4 5; do
-    find "/proc/$panel/fd" -mindepth 1 -maxdepth 1 | wc -l
-    sleep 0.1
-  done | sort -n | head -n 1)
-  # Fields after the command name: state is 3, utime 14, stime 15, cutime 16, cstime 17.
-  read -r own children < <(sed 's/^.*) //' "/proc/$panel/stat" | awk '{ print $12 + $13, $14 + $15 }')
-  echo "$rss $fds $own $children"
-}
-
 # The port is open and the first page drawn well within two seconds.
 sleep 2
-read -r rss0 fds0 own0 children0 < <(sample)
+read -r rss0 fds0 own0 children0 < <(sample "$panel")
 start=$(date +%s.%N)
 sleep "$seconds"
-read -r rss1 fds1 own1 children1 < <(sample)
+read -r rss1 fds1 own1 children1 < <(sample "$panel")
 end=$(date +%s.%N)
 peak=$(awk '/^VmHWM:/ { print $2 }' "/proc/$panel/status")
 
@@ -78,10 +46,9 @@ status=0
 wait "$emulator" || status=$?
 emulator=
 
-verdict() { awk -v ok="$1" 'BEGIN { print (ok ? "meets target" : "MISSES target") }'; }
 elapsed=$(awk -v a="$start" -v b="$end" 'BEGIN { printf "%.1f", b - a }')
-share=$(awk -v t=$((own1 - own0)) -v hz="$ticks" -v s="$elapsed" 'BEGIN { printf "%.2f", t / hz * 100 / s }')
-pages=$(awk -v t=$((children1 - children0)) -v hz="$ticks" -v s="$elapsed" 'BEGIN { printf "%.2f", t / hz * 100 / s }')
+share=$(share $((own1 - own0)) "$elapsed")
+pages=$(share $((children1 - children0)) "$elapsed")
 
 echo "lcm-panel through lcm-emu for $elapsed s, constant pages, a page command every second"
 printf '  resident memory: %s kB at the start, %s kB at the end (peak %s kB)  %s\n' "$rss0" "$rss1" "$peak" \

@@ -1,15 +1,25 @@
 #!/usr/bin/env bash
-# Benchmark of lcm-show, the button watcher and lcm-panel against the emulated module.
-# Usage: bench/run.sh [--panel[=SECONDS]] [runs]   (default 10 runs a timing;
-# lcm-panel runs 10 s, or SECONDS, 600 when left out, with --panel)
+# Benchmark of lcm-show, the button watcher and lcm-panel against the
+# emulated module; with --clients, of lcm-panel serving display clients too.
+# Usage: bench/run.sh [--panel[=SECONDS]] [--clients[=SECONDS]] [runs]
+# (default 10 runs a timing; lcm-panel runs 10 s, or SECONDS, 600 when left
+# out, with --panel; the clients run SECONDS, 60 when left out)
 set -euo pipefail
 cd "$(dirname "$0")/.."
+. bench/common.sh
 
 panel_seconds=10
-case "${1:-}" in
---panel) panel_seconds=600 && shift ;;
---panel=*) panel_seconds=${1#--panel=} && shift ;;
-esac
+client_seconds=
+while [ $# -gt 0 ]; do
+  case "$1" in
+  --panel) panel_seconds=600 ;;
+  --panel=*) panel_seconds=${1#--panel=} ;;
+  --clients) client_seconds=60 ;;
+  --clients=*) client_seconds=${1#--clients=} ;;
+  *) break ;;
+  esac
+  shift
+done
 runs=${1:-10}
 scripts/install-deps.sh valgrind
 cmake --preset default >/dev/null
@@ -19,10 +29,6 @@ bin=build/bin
 rusage=build/bench/rusage
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-
-median() {
-  sort -n | awk '{ v[NR] = $1 } END { if (NR % 2) print v[(NR + 1) / 2]; else print (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
-}
 
 # The last line rusage printed: wall_us user_us system_us max_rss_kb status.
 cost() {
@@ -35,7 +41,6 @@ wall_us() {
 }
 
 ms() { awk -v us="$1" 'BEGIN { printf "%.1f ms", us / 1000 }'; }
-verdict() { awk -v ok="$1" 'BEGIN { print (ok ? "meets target" : "MISSES target") }'; }
 
 echo "lcm-show Hello World through lcm-emu, median of $runs runs"
 
@@ -102,7 +107,7 @@ done
 latencies=$(awk -v starts="${starts[*]}" '
   BEGIN { n = split(starts, press, " ") }
   /text/ {
-    t = $2; sub(/^\+/, "", t)
+    t = substr($2, 2) + 0
     if (after_d && /at row 1 column 10/) done[++echoes] = t
     after_d = /text .d. at row 1 column 9/
   }
@@ -119,3 +124,4 @@ printf '  press to echo on row 1, %s presses: median %s ms, worst %s ms (fixed w
   "$(verdict "$(awk -v m="$max" -v c="$count" 'BEGIN { print c == 10 && m <= 30 }')")"
 
 bench/panel.sh "$panel_seconds"
+[ -z "$client_seconds" ] || bench/clients.sh "$client_seconds"

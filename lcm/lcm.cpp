@@ -4,8 +4,6 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <pthread.h>
 #include <unistd.h>
 
@@ -21,9 +19,6 @@ pthread_mutex_t mutex;
 pthread_mutex_t hold = PTHREAD_RECURSIVE_MUTEX_INITIALIZER_NP;
 
 constexpr std::uint16_t LCM_PORT = 2;
-
-// Moves the socket where a program that holds the port (lcm-panel) lets others draw.
-constexpr const char *SHARE_VARIABLE = "LCM_PANEL_SOCKET";
 
 constexpr unsigned char LCM_PREFIX = 0xFE;
 constexpr unsigned char LCM_DISPLAY_ON = 0x01;
@@ -333,24 +328,4 @@ int lcm_drain()
 const char *lcm_port_name()
 {
   return port_is_open() ? devicename : port_name(LCM_PORT);
-}
-
-// One socket per port, so that panels on two ports never take each other's;
-// LCM_PANEL_SOCKET moves it, for a user without /run/lcm-panel and for tests.
-int lcm_share_path(char *path, std::size_t size)
-{
-  const char *chosen = getenv(SHARE_VARIABLE); // NOLINT(concurrency-mt-unsafe)
-  int written = 0;
-  if (chosen != nullptr && chosen[0] != '\0') {
-    written = snprintf(path, size, "%s", chosen);
-  } else {
-    const char *device = lcm_port_name();
-    const char *slash = strrchr(device, '/');
-    written = snprintf(path, size, "%s/%s.sock", LCM_SHARE_FOLDER, slash != nullptr ? slash + 1 : device);
-  }
-  if (written < 0 || static_cast<std::size_t>(written) >= size) {
-    errno = ENAMETOOLONG;
-    return -1;
-  }
-  return 0;
 }

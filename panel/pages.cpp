@@ -63,10 +63,10 @@ void pages_begin(const PanelOptions &options, long long now_ms)
 
 // From one page to another the old text stays in view until the new page's
 // command has ended; coming back from elsewhere, the page's last text shows.
-void pages_show(int shown, bool keep_view, long long now_ms)
+void pages_show(int shown_page, bool keep_view, long long now_ms)
 {
   page_run_cancel(&run);
-  page = shown;
+  page = shown_page;
   next_run_ms = now_ms;
   if (!keep_view)
     in_view = page_rows[static_cast<std::size_t>(page)];

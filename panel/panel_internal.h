@@ -6,15 +6,15 @@
 //   panel_now_ms()                  the monotonic clock in milliseconds
 //   panel_reason(error, buf, size)  the text of an errno value
 //   pages_begin(options, now)       page 1 shown, its command due at once; every page blank
-//   pages_show(page, keep_view, now)  show another page, its command due at once
+//   pages_show(page, keep_view, now)  show another page; its command due at once
 //   pages_tend(now)                 start, poll or time out the shown page's command
 //   pages_rows()                    the text of the page in view
 //   pages_end()                     kill the page command, if one runs
 //   ring_begin(options, now)        the ring at its first page
-//   ring_press(key, now)            turn with Up and Down (and Right and Left without actions); whether taken
-//   ring_tend(now)                  follow clients' screens that went; turn with --rotate; tend the page
+//   ring_press(key, now)            turn with Up, Down (Right, Left without actions); whether taken
+//   ring_tend(now)                  follow clients' screens that went, turn with --rotate, tend the page
 //   ring_rows(now, &rows)           the ring's screen in view: a page's text or a client's screen
-//   ring_client_screen()            the client's screen the ring shows (client -1 while a page is shown)
+//   ring_client_screen()            the client's screen the ring shows (client -1 while a page shows)
 //   ring_end()                      kill the page command, if one runs
 //   actions_begin(options)          no action runs
 //   actions_start(&menu, now)       run the command of the action the menu confirmed
@@ -22,11 +22,11 @@
 //   actions_end()                   kill the action's command, if one runs
 //   view_begin(options, now)        the menu closed, no client's screen in view
 //   view_press(key, now)            hand a press to the front-most layer that takes it
-//   view_tend(now)                  the menu's, the action's and the ring's time; time in view; listen and ignore
+//   view_tend(now)                  tend menu, action and ring; count time in view; listen and ignore
 //   view_rows(now, &rows)           the screen in view
 //   view_shows_hand_over()          whether lcm-show's lines are the screen in view
 //   view_end()                      kill the page's and the action's commands
-//   sharing_start(options)          serve display clients; 0, or -1 once a --listen address failed (said)
+//   sharing_start(options)          serve display clients; 0, or -1 when a --listen address failed (said)
 //   sharing_stop()                  close every client and listener, remove the socket
 #ifndef LCM_PANEL_PANEL_INTERNAL_H
 #define LCM_PANEL_PANEL_INTERNAL_H
@@ -40,7 +40,7 @@ long long panel_now_ms();
 const char *panel_reason(int error, char *buffer, std::size_t size);
 
 void pages_begin(const PanelOptions &options, long long now_ms);
-void pages_show(int page, bool keep_view, long long now_ms);
+void pages_show(int shown_page, bool keep_view, long long now_ms);
 void pages_tend(long long now_ms);
 const PanelRows &pages_rows();
 void pages_end();

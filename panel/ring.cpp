@@ -61,17 +61,18 @@ int current_entry()
 
 void show_entry(int entry, long long now_ms)
 {
-  const bool from_page = page >= 0;
+  // From one page to another the old text stays until the new one is read.
+  const bool keep_view = page >= 0;
   position = entry;
   turned_ms = now_ms;
   if (entry < settings->page_count) {
     if (entry != page)
-      pages_show(entry, from_page, now_ms);
+      pages_show(entry, keep_view, now_ms);
     page = entry;
     return;
   }
   // Only the page in view runs its command.
-  if (from_page)
+  if (keep_view)
     pages_end();
   page = -1;
   client_screen = ring_screens[static_cast<std::size_t>(entry - settings->page_count)];
@@ -123,8 +124,8 @@ void ring_tend(long long now_ms)
   collect_ring_screens();
   if (page < 0) {
     const int entry = current_entry();
-    if (entry < settings->page_count || !same_screen(client_screen, ring_screens[static_cast<std::size_t>(
-                                                                        entry - settings->page_count)]))
+    if (entry < settings->page_count ||
+        !same_screen(client_screen, ring_screens[static_cast<std::size_t>(entry - settings->page_count)]))
       show_entry(entry, now_ms);
     else
       position = entry;

@@ -237,6 +237,22 @@ TEST(PanelE2e, SilentModuleIsReportedOnceAndStillGetsEveryRow)
   EXPECT_EQ(run.out, box("Bye", "for now"));
 }
 
+// Every reply garbled on the line: no position is believed, so nothing is
+// cut to one; both rows go out whole, and the module counts as not answering.
+TEST(PanelE2e, GarbledRepliesCutNoRow)
+{
+  SKIP_WITHOUT_NAMESPACES();
+  const Scratch scratch;
+  Session run;
+  launch(&run, scratch.path, {"--garbage"}, {"--every", "60", "echo AAAAAAAAAAAAAAAA; echo BBBBBBBBBBBBBBBB"});
+  EXPECT_TRUE(collect_until(&run, [](const Session &r) { return count_of(r.err, "text 'B' at row 1") >= 16; }))
+      << run.err;
+  finish(&run);
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, box("AAAAAAAAAAAAAAAA", "BBBBBBBBBBBBBBBB"));
+  EXPECT_EQ(panel_lines(run.err), "lcm-panel: /dev/ttyS1: the display module does not answer\n");
+}
+
 // A page command writes a clear to the port once the page is drawn, as a
 // program that ignores the port's lock would; the refresh puts the page back.
 TEST(PanelE2e, GlassChangedBehindThePanelsBackIsHealedByTheRefresh)

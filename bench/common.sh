@@ -1,0 +1,44 @@
+# Shell functions the benchmark's scripts share; sourced, not run.
+# shellcheck shell=bash
+
+verdict() { awk -v ok="$1" 'BEGIN { print (ok ? "meets target" : "MISSES target") }'; }
+
+median() {
+  sort -n | awk '{ v[NR] = $1 } END { if (NR % 2) print v[(NR + 1) / 2]; else print (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
+}
+
+# The lcm-panel under an lcm-emu: the emulator's child is the init of the
+# command's PID namespace, with the panel below it; where no PID namespace
+# is allowed, the panel itself. Waits up to 10 s for it to start.
+find_panel() {
+  local emulator=$1 init
+  for _ in $(seq 100); do
+    pgrep -P "$emulator" -x lcm-panel && return
+    for init in $(pgrep -P "$emulator"); do
+      pgrep -P "$init" -x lcm-panel && return
+    done
+    sleep 0.1
+  done
+  return 1
+}
+
+# A panel's resident kB, open descriptors, own CPU ticks (user + system) and
+# its reaped children's CPU ticks.
+sample() {
+  local panel=$1 rss fds own children
+  rss=$(awk '/^VmRSS:/ { print $2 }' "/proc/$panel/status")
+  # A page command's pipe is open for a few milliseconds a second; the
+  # fewest of five looks a tenth of a second apart leave it out.
+  fds=$(for _ in 1 2 3 4 5; do
+    find "/proc/$panel/fd" -mindepth 1 -maxdepth 1 | wc -l
+    sleep 0.1
+  done | sort -n | head -n 1)
+  # Fields after the command name: state is 3, utime 14, stime 15, cutime 16, cstime 17.
+  read -r own children < <(sed 's/^.*) //' "/proc/$panel/stat" | awk '{ print $12 + $13, $14 + $15 }')
+  echo "$rss $fds $own $children"
+}
+
+# The CPU share, in percent of one core, of a number of ticks over seconds.
+share() {
+  awk -v t="$1" -v hz="$(getconf CLK_TCK)" -v s="$2" 'BEGIN { printf "%.2f", t / hz * 100 / s }'
+}

@@ -1,0 +1,261 @@
+// lcm-panel serving display clients, run for real through lcm-emu: a client
+// talks to it on its Unix socket while scheduled presses turn the ring; the
+// exact bytes on the wire, the client's replies and events, lcm-show's
+// hand-over.
+#include <atomic>
+#include <fcntl.h>
+#include <thread>
+
+#include "panel_client.h"
+#include "panel_session.h"
+
+namespace {
+
+const std::string CONNECT = "connect LCDproc 0.5.9 protocol 0.3 lcd wid 16 hgt 2 cellwid 5 cellhgt 8\n";
+
+// The socket in the test's folder; the panel and lcm-show find it there.
+std::string share_in(const Scratch &scratch)
+{
+  std::string path = scratch.path + "/panel.sock";
+  setenv("LCM_PANEL_SOCKET", path.c_str(), 1);
+  return path;
+}
+
+std::string times(const std::string &line, int count)
+{
+  std::string lines;
+  for (int i = 0; i < count; i++)
+    lines += line + "\n";
+  return lines;
+}
+
+TEST(PanelClientsE2e, ClientScreenJoinsTheRingAndAnAlertGoesInFrontUntilAPressDismissesIt)
+{
+  SKIP_WITHOUT_NAMESPACES();
+  const Scratch scratch;
+  const std::string socket_path = share_in(scratch);
+  Session run;
+  launch(&run, scratch.path, {"--press", "down@2500+200", "--press", "down@6500+200"},
+         {"--every", "60", "echo Page"});
+  PanelClient client;
+  ASSERT_TRUE(client_connect(&client, socket_path));
+  client_send(client, {"hello", "client_set -name test", "screen_add s", "screen_set s -priority foreground",
+                       "widget_add s w string", "widget_set s w 2 2 {Hello client}"});
+  // The first press turns the ring from the page to the client's screen.
+  EXPECT_TRUE(client_expect(&client, "listen s")) << client.seen;
+  client_send(client, {"screen_add a", "screen_set a -priority alert", "widget_add a w string",
+                       R"(widget_set a w 1 1 "ALERT \"1\"")"});
+  EXPECT_TRUE(client_expect(&client, "listen a")) << client.seen;
+  // The second press dismisses the alert and does nothing else.
+  EXPECT_TRUE(client_expect(&client, "listen s")) << client.seen;
+  finish(&run);
+  EXPECT_EQ(run.status, 0) << panel_lines(run.err);
+  EXPECT_EQ(client.seen, CONNECT + times("success", 5) + "listen s\n" + times("success", 4) +
+                             "ignore s\nlisten a\nignore a\nlisten s\n");
+  Glass glass;
+  EXPECT_EQ(
+      drawn(run),
+      PANEL_START +
+          glass.show({{"Page", ""}, {"", " Hello client"}, {"ALERT \"1\"", ""}, {"", " Hello client"}}));
+  EXPECT_EQ(run.out, box("", " Hello client"));
+}
+
+TEST(PanelClientsE2e, ReservedKeyGoesToItsClientAndDoesNotPage)
+{
+  SKIP_WITHOUT_NAMESPACES();
+  const Scratch scratch;
+  const std::string socket_path = share_in(scratch);
+  Session run;
+  launch(&run, scratch.path, {"--press", "up@2500+200", "--press", "down@4500+200"},
+         {"--every", "60", "echo Page", "echo Two", "echo Three"});
+  PanelClient client;
+  ASSERT_TRUE(client_connect(&client, socket_path));
+  // Up for this client alone; Down shared, so it pages while none of the
+  // client's screens is in view.
+  client_send(client, {"hello", "client_add_key -exclusively Up", "client_add_key Down"});
+  EXPECT_TRUE(client_expect(&client, "key Up")) << client.seen;
+  EXPECT_TRUE(collect_until(&run, [](const Session &r) { return count_of(r.err, "text 'T' at row 0") >= 1; }))
+      << run.err;
+  finish(&run);
+  EXPECT_EQ(run.status, 0) << panel_lines(run.err);
+  EXPECT_EQ(client.seen, CONNECT + "success\nsuccess\nkey Up\n");
+  Glass glass;
+  EXPECT_EQ(drawn(run), PANEL_START + glass.show({{"Page", ""}, {"Two", ""}}));
+}
+
+TEST(PanelClientsE2e, DisconnectTakesTheClientsScreensAway)
+{
+  SKIP_WITHOUT_NAMESPACES();
+  const Scratch scratch;
+  const std::string socket_path = share_in(scratch);
+  Session run;
+  launch(&run, scratch.path, {"--press", "down@2500+200"}, {"--every", "60", "echo Page"});
+  {
+    PanelClient client;
+    ASSERT_TRUE(client_connect(&client, socket_path));
+    client_send(client, {"hello", "screen_add s", "widget_add s w string", "widget_set s w 1 1 Client"});
+    EXPECT_TRUE(client_expect(&client, "listen s")) << client.seen;
+  }
+  EXPECT_TRUE(collect_until(&run, [](const Session &r) { return count_of(r.err, "text 'P' at row 0") >= 2; }))
+      << run.err;
+  finish(&run);
+  EXPECT_EQ(run.status, 0) << panel_lines(run.err);
+  Glass glass;
+  EXPECT_EQ(drawn(run), PANEL_START + glass.show({{"Page", ""}, {"Client", ""}, {"Page", ""}}));
+}
+
+// One client floods requests and never reads a reply, another trickles a
+// line that never ends: the presses, held 200 ms each while both go on,
+// still page. A panel that waited on either would miss them.
+TEST(PanelClientsE2e, StalledClientsDoNotDelayAPress)
+{
+  SKIP_WITHOUT_NAMESPACES();
+  const Scratch scratch;
+  const std::string socket_path = share_in(scratch);
+  Session run;
+  launch(&run, scratch.path, {"--press", "down@2000+200", "--press", "down@3500+200"},
+         {"--every", "60", "echo One", "echo Two", "echo Three"});
+  PanelClient flood;
+  PanelClient trickle;
+  ASSERT_TRUE(client_connect(&flood, socket_path));
+  ASSERT_TRUE(client_connect(&trickle, socket_path));
+  std::atomic<bool> done{false};
+  std::thread flooding([&] {
+    const std::string noops = times("noop", 200);
+    while (!done) {
+      const ssize_t sent = send(flood.fd, noops.data(), noops.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+      // Anything but a full buffer: the panel has dropped this client.
+      if (sent < 0 && errno != EAGAIN)
+        return;
+      if (sent < 0)
+        usleep(1000);
+    }
+  });
+  std::thread trickling([&] {
+    for (const char byte : std::string("widget_set s w 1 1 never ending ") + std::string(200, 'x')) {
+      if (done || send(trickle.fd, &byte, 1, MSG_NOSIGNAL) != 1)
+        return;
+      usleep(50000);
+    }
+  });
+  EXPECT_TRUE(collect_until(&run, [](const Session &r) { return count_of(r.err, "text 'h' at row 0") >= 1; }))
+      << run.err;
+  done = true;
+  flooding.join();
+  trickling.join();
+  finish(&run);
+  EXPECT_EQ(run.status, 0);
+  Glass glass;
+  EXPECT_EQ(drawn(run), PANEL_START + glass.show({{"One", ""}, {"Two", ""}, {"Three", ""}}));
+  EXPECT_EQ(panel_lines(run.err), "lcm-panel: display client 1 does not read its replies; dropped\n");
+}
+
+// With --rotate the ring turns by itself: the page for a second, the
+// client's screen for the two seconds of its own -duration (in eighths).
+TEST(PanelClientsE2e, RotateTurnsTheRingAndAScreensDurationWins)
+{
+  SKIP_WITHOUT_NAMESPACES();
+  const Scratch scratch;
+  const std::string socket_path = share_in(scratch);
+  Session run;
+  launch(&run, scratch.path, {}, {"--every", "60", "--rotate", "1", "echo Page"});
+  PanelClient client;
+  ASSERT_TRUE(client_connect(&client, socket_path));
+  client_send(client, {"hello", "screen_add s", "screen_set s -duration 16", "widget_add s w string",
+                       "widget_set s w 1 1 Client"});
+  EXPECT_TRUE(collect_until(&run, [](const Session &r) { return count_of(r.err, "text 'C' at row 0") >= 2; }))
+      << run.err;
+  EXPECT_TRUE(client_expect(&client, "listen s")) << client.seen;
+  EXPECT_TRUE(client_expect(&client, "listen s")) << client.seen;
+  EXPECT_EQ(client.seen, CONNECT + times("success", 4) + "listen s\nignore s\nlisten s\n");
+  finish(&run);
+  const std::vector<long> client_shown = times_of(run.err, "text 'C' at row 0");
+  const std::vector<long> page_shown = times_of(run.err, "text 'P' at row 0");
+  ASSERT_GE(page_shown.size(), 2U);
+  ASSERT_GE(client_shown.size(), 2U);
+  // Never sooner than asked; later only by what a busy machine adds.
+  EXPECT_GE(page_shown[1] - client_shown[0], 1900);
+  EXPECT_GE(client_shown[1] - page_shown[1], 900);
+}
+
+// lcm-show under an emulator of its own with no device at all: only the
+// panel can show its lines.
+Session show_through_panel(const std::vector<std::string> &lines)
+{
+  Session show;
+  std::vector<std::string> words = {LCM_EMU_PATH, "--no-device", "--", LCM_SHOW_PATH};
+  words.insert(words.end(), lines.begin(), lines.end());
+  session_spawn(&show, words, false);
+  show.status = wait_for_exit(&show);
+  return show;
+}
+
+TEST(PanelClientsE2e, LcmShowHandsItsLinesToTheRunningPanel)
+{
+  SKIP_WITHOUT_NAMESPACES();
+  const Scratch scratch;
+  share_in(scratch);
+  Session run;
+  launch(&run, scratch.path, {"--press", "down@5000+200"}, {"--every", "60", "echo Page"});
+  ASSERT_TRUE(
+      collect_until(&run, [](const Session &r) { return count_of(r.err, "text 'P' at row 0") >= 1; }));
+  const Session first = show_through_panel({"Updating firmware now", "45%"});
+  EXPECT_EQ(first.status, 0) << first.err;
+  const Session second = show_through_panel({"Updating", "\x01"
+                                                         "90%\xfe"});
+  EXPECT_EQ(second.status, 0) << second.err;
+  EXPECT_EQ(panel_lines(first.err + second.err), "");
+  // The press dismisses the lines as it would an alert.
+  EXPECT_TRUE(collect_until(&run, [](const Session &r) { return count_of(r.err, "text 'P' at row 0") >= 2; }))
+      << run.err;
+  finish(&run);
+  EXPECT_EQ(run.status, 0) << panel_lines(run.err);
+  Glass glass;
+  EXPECT_EQ(drawn(run),
+            PANEL_START +
+                glass.show({{"Page", ""}, {"Updating firmwar", "45%"}, {"Updating", "?90%?"}, {"Page", ""}}));
+}
+
+// The panel still sends the lines, but cannot say they are shown.
+TEST(PanelClientsE2e, LcmShowFailsWhenThePanelsModuleDoesNotAnswer)
+{
+  SKIP_WITHOUT_NAMESPACES();
+  const Scratch scratch;
+  share_in(scratch);
+  Session run;
+  launch(&run, scratch.path, {"--silent"}, {"--every", "60", "echo Page"});
+  ASSERT_TRUE(collect_until(&run, [](const Session &r) { return count_of(r.err, "does not answer") >= 1; }));
+  const Session show = show_through_panel({"Backup", "failed"});
+  EXPECT_EQ(show.status, 1);
+  EXPECT_EQ(panel_lines(show.err),
+            "lcm-show: /dev/ttyS1: lcm-panel could not show the lines: The display module does not answer\n");
+  finish(&run);
+  EXPECT_EQ(run.out, box("Backup", "failed"));
+}
+
+// An alert comes in front of the open action menu; the press that dismisses
+// it leaves the menu as it was.
+TEST(PanelClientsE2e, AlertGoesInFrontOfTheActionMenu)
+{
+  SKIP_WITHOUT_NAMESPACES();
+  const Scratch scratch;
+  const std::string socket_path = share_in(scratch);
+  Session run;
+  launch(&run, scratch.path, {"--press", "right@2000+200", "--press", "right@8000+200"},
+         {"--every", "60", "--action", "Reboot", "true", "echo Page"});
+  PanelClient client;
+  ASSERT_TRUE(client_connect(&client, socket_path));
+  EXPECT_TRUE(collect_until(&run, [](const Session &r) { return count_of(r.err, "text '>' at row 0") >= 1; }))
+      << run.err;
+  client_send(client, {"hello", "screen_add a", "screen_set a -priority alert", "widget_add a w string",
+                       "widget_set a w 1 2 {Disk full}"});
+  EXPECT_TRUE(client_expect(&client, "ignore a")) << client.seen;
+  EXPECT_TRUE(collect_until(&run, [](const Session &r) { return count_of(r.err, "text '>' at row 0") >= 2; }))
+      << run.err;
+  finish(&run);
+  Glass glass;
+  EXPECT_EQ(drawn(run),
+            PANEL_START + glass.show({{"Page", ""}, {">Reboot", ""}, {"", "Disk full"}, {">Reboot", ""}}));
+}
+
+} // namespace
