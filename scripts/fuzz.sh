@@ -7,13 +7,14 @@ cd "$(dirname "$0")/.."
 seconds=${1:-60}
 scripts/install-deps.sh
 cmake --preset fuzz >/dev/null
-cmake --build --preset fuzz -j"$(nproc)" --target module_fuzz console_fuzz >/dev/null
+cmake --build --preset fuzz -j"$(nproc)" --target module_fuzz console_fuzz clients_fuzz >/dev/null
 
-# Both targets at once, one a core; any crash fails the run. The console's
+# The targets at once, sharing the cores; any crash fails the run. The console's
 # failure lines go to standard error: -close_fd_mask=2 drops them, while
 # libFuzzer and the sanitizers keep a copy of the stream for their reports.
 pids=()
-for target in module_fuzz console_fuzz; do
+targets=(module_fuzz console_fuzz clients_fuzz)
+for target in "${targets[@]}"; do
   corpus=build-fuzz/corpus/$target
   mkdir -p "$corpus"
   dict=()
@@ -24,7 +25,7 @@ for target in module_fuzz console_fuzz; do
 done
 status=0
 for i in "${!pids[@]}"; do
-  target=$([ "$i" -eq 0 ] && echo module_fuzz || echo console_fuzz)
+  target=${targets[$i]}
   if wait "${pids[$i]}"; then
     echo "$target: $(grep -E '^stat::number_of_executed_units' build-fuzz/$target.log | awk '{print $2}') inputs, no crash"
   else

@@ -244,9 +244,11 @@ TEST(PanelE2e, GarbledRepliesCutNoRow)
   SKIP_WITHOUT_NAMESPACES();
   const Scratch scratch;
   Session run;
-  launch(&run, scratch.path, {"--garbage"}, {"--every", "60", "echo AAAAAAAAAAAAAAAA; echo BBBBBBBBBBBBBBBB"});
-  EXPECT_TRUE(collect_until(&run, [](const Session &r) { return count_of(r.err, "text 'B' at row 1") >= 16; }))
-      << run.err;
+  launch(&run, scratch.path, {"--garbage"},
+         {"--every", "60", "echo AAAAAAAAAAAAAAAA; echo BBBBBBBBBBBBBBBB"});
+  EXPECT_TRUE(collect_until(&run, [](const Session &r) {
+    return count_of(r.err, "text 'B' at row 1") >= 16;
+  })) << run.err;
   finish(&run);
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.out, box("AAAAAAAAAAAAAAAA", "BBBBBBBBBBBBBBBB"));
