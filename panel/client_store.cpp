@@ -185,16 +185,16 @@ void client_remove_screen(int client, int screen)
 }
 
 // Saying the same class again changes nothing, so a client that repeats its
-// settings with every update neither jumps ahead nor undoes a dismissal.
+// settings with every update neither jumps ahead nor undoes a dismissal. A
+// dismissal ends with the alert: in another class the screen shows as that.
 void client_set_priority(ClientScreen *screen, int priority)
 {
   if (screen->priority == priority)
     return;
   screen->priority = priority;
-  if (is_urgent(priority)) {
+  screen->dismissed = false;
+  if (is_urgent(priority))
     screen->urgent_since = client_next_generation();
-    screen->dismissed = false;
-  }
 }
 
 void client_hand_over(int client, const PanelRows &rows)

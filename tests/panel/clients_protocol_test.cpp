@@ -224,7 +224,7 @@ TEST_F(ClientsTest, PriorityNamesAndNumbers)
 
 // The newest to become urgent comes first; saying alert again does not
 // make a screen newer, and a dismissed alert stays away until it is made
-// an alert anew.
+// another class (then it shows as that) or an alert anew.
 TEST_F(ClientsTest, UrgentScreensNewestFirstAndDismissal)
 {
   const int first = greeted_client();
@@ -247,6 +247,7 @@ TEST_F(ClientsTest, UrgentScreensNewestFirstAndDismissal)
   (void)request(first, "screen_set a -priority alert");
   ASSERT_EQ(clients_urgent(urgent.data(), CLIENTS_ALL_SCREENS), 1);
   (void)request(first, "screen_set a -priority info");
+  EXPECT_EQ(clients_priority(urgent[1]), SCREEN_INFO);
   (void)request(first, "screen_set a -priority alert");
   ASSERT_EQ(clients_urgent(urgent.data(), CLIENTS_ALL_SCREENS), 2);
   EXPECT_EQ(urgent[0].client, first);
