@@ -126,8 +126,10 @@ int main(int argc, char **argv)
   if (argc == 2 && strcmp(argv[1], "--help") == 0) {
     printf("usage: %s Line1 Line2\n"
            "Shows Line1 on row 0 and Line2 on row 1 of the display module on /dev/ttyS1\n"
-           "(or the device LCM_DEVICE names), each cut to 16 bytes. Exit status: 0 when\n"
-           "shown, 1 when the port or the module failed, 2 for a wrong number of arguments.\n",
+           "(or the device LCM_DEVICE names), each cut to 16 bytes. While lcm-panel runs,\n"
+           "it shows them in front of its screens until a button is pressed. Exit status:\n"
+           "0 when shown, 1 when the port, the module or the panel failed, 2 for a wrong\n"
+           "number of arguments.\n",
            program);
     return flush_output(0);
   }
