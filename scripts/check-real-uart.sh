@@ -57,6 +57,8 @@ row watcher-press    -      "--press up@1500+400"    "(echo start_watcher; sleep
   'status 0; no_errors; output_has "Up button"; screen "*" " Up pushed "'
 row panel-pages      -      "--press down@2500+300"  "lcm-panel $TWO_PAGES & p=\$!; sleep 6; kill \$p; wait \$p; echo \"status \$?\"" \
   'status 0; no_errors; output_has "status 0"; wire_has "one" "first" "two" "second"; screen two second'
+row show-to-panel    -      ""                       "lcm-panel 'echo one; echo first' & p=\$!; sleep 2; lcm-show Updating 45%; s=\$?; sleep 1; kill \$p; wait \$p; echo \"status \$s \$?\"" \
+  'status 0; no_errors; output_has "status 0 0"; wire_has "one" "first" "Updating" "45%"; screen Updating 45%'
 row stuck-last-byte  -      "--stall-after 37"       "lcm-show Hello W" \
   'status 1; errors_have "the bytes were not sent"; ends_after_last_write 2.5'
 row stuck-last-five  -      "--stall-after 37"       "lcm-show Hello World" \
@@ -228,7 +230,7 @@ trap cleanup EXIT
 # runs each command the host sends on the console.
 
 root=$work/root
-mkdir -p "$root"/{bin,usr/bin,dev,proc,sys,tmp}
+mkdir -p "$root"/{bin,usr/bin,dev,proc,sys,tmp,run}
 cp "$cache/busybox" "$root/bin/busybox"
 for program in lcm-show lcm-console lcm-panel; do
   cp "$bin/$program" "$root/usr/bin/"
@@ -247,6 +249,8 @@ export PATH=/usr/bin:/bin
 mount -t proc proc /proc
 mount -t sysfs sysfs /sys
 mount -t devtmpfs devtmpfs /dev
+# Where lcm-panel serves display clients, as on any Linux system.
+mount -t tmpfs -o mode=0755 tmpfs /run
 exec </dev/ttyS0 >/dev/ttyS0 2>&1
 stty -echo -onlcr
 echo "@@ready"
