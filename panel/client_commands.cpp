@@ -71,9 +71,7 @@ void sleep_command(const ClientRequest &request)
 PanelRow row_from_word(const ClientWord &word)
 {
   PanelRow row{};
-  row.fill(' ');
-  for (std::size_t i = 0; i < word.length && i < row.size(); i++)
-    row[i] = client_shown_byte(static_cast<unsigned char>(word.text[i]));
+  panel_row_from_bytes(&row, word.text, word.length);
   return row;
 }
 

@@ -11,7 +11,6 @@
 //   client_queue_line(client, text)       add a text and a newline to a client's outbox
 //   client_hand_over(client, rows)        show rows as the panel's own alert; the client waits for the answer
 //   client_next_generation()              a number no screen, text or alert had before
-//   client_shown_byte(byte)               how the module is sent a byte of text: '?' for control bytes
 //   client_keep_text(&text, word)         a word as bounded, shown text; longer ones are cut
 //   client_success(client)                answer "success"
 //   client_huh(client, reason)            answer "huh? " and the reason
@@ -158,7 +157,6 @@ int client_queue(int client, const char *text, std::size_t length);
 int client_queue_line(int client, const char *text);
 void client_hand_over(int client, const PanelRows &rows);
 [[nodiscard]] unsigned long long client_next_generation();
-[[nodiscard]] unsigned char client_shown_byte(unsigned char byte);
 
 void client_success(int client);
 void client_huh(int client, const char *reason);
@@ -180,7 +178,7 @@ template <std::size_t N> void client_keep_text(BoundedText<N> *text, const Clien
 {
   text->length = word.length < N ? word.length : N;
   for (std::size_t i = 0; i < text->length; i++)
-    text->bytes[i] = static_cast<char>(client_shown_byte(static_cast<unsigned char>(word.text[i])));
+    text->bytes[i] = static_cast<char>(panel_shown_byte(static_cast<unsigned char>(word.text[i])));
   text->bytes[text->length] = '\0';
 }
 

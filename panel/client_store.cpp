@@ -79,13 +79,6 @@ unsigned long long client_next_generation()
   return ++generations;
 }
 
-unsigned char client_shown_byte(unsigned char byte)
-{
-  constexpr unsigned char LEAD_BYTE = 0xFE;
-  constexpr unsigned char DELETE = 0x7F;
-  return byte < 0x20 || byte == DELETE || byte == LEAD_BYTE ? '?' : byte;
-}
-
 int client_keep_id(ClientId *id, const ClientWord &word)
 {
   if (word.length > CLIENTS_ID_MAX)
