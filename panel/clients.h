@@ -15,6 +15,7 @@
 //   clients_outbox_overflowed(client)     whether a client's unsent lines passed the bound
 //   clients_screens(handles, capacity)    every client screen in the order it was added; the count
 //   clients_urgent(handles, capacity)     alert and input screens and the hand-over, newest first; the count
+//   clients_same_screen(a, b)             whether two handles name one screen
 //   clients_valid(handle)                 whether a handle still names the screen it was made for
 //   clients_priority(handle)              a screen's priority class; SCREEN_HIDDEN once gone or dismissed
 //   clients_screen_id(handle)             the id a client gave a screen ("" for the hand-over)
@@ -86,6 +87,11 @@ struct ScreenHandle {
   int screen = -1;
   unsigned long long generation = 0;
 };
+
+[[nodiscard]] constexpr bool clients_same_screen(const ScreenHandle &a, const ScreenHandle &b)
+{
+  return a.client == b.client && a.screen == b.screen && a.generation == b.generation;
+}
 
 // A word of a request line: its bytes, not terminated.
 struct ClientWord {

@@ -37,11 +37,6 @@ void collect_ring_screens()
   }
 }
 
-bool same_screen(const ScreenHandle &a, const ScreenHandle &b)
-{
-  return a.client == b.client && a.screen == b.screen && a.generation == b.generation;
-}
-
 int entry_count()
 {
   return settings->page_count + ring_screen_count;
@@ -53,7 +48,7 @@ int current_entry()
   if (page >= 0)
     return page;
   for (int i = 0; i < ring_screen_count; i++) {
-    if (same_screen(ring_screens[static_cast<std::size_t>(i)], client_screen))
+    if (clients_same_screen(ring_screens[static_cast<std::size_t>(i)], client_screen))
       return settings->page_count + i;
   }
   return position < entry_count() ? position : 0;
@@ -125,7 +120,8 @@ void ring_tend(long long now_ms)
   if (page < 0) {
     const int entry = current_entry();
     if (entry < settings->page_count ||
-        !same_screen(client_screen, ring_screens[static_cast<std::size_t>(entry - settings->page_count)]))
+        !clients_same_screen(client_screen,
+                             ring_screens[static_cast<std::size_t>(entry - settings->page_count)]))
       show_entry(entry, now_ms);
     else
       position = entry;

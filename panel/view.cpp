@@ -22,11 +22,6 @@ bool is_clients(const ScreenHandle &handle)
   return handle.client >= 0 && handle.client < CLIENTS_MAX;
 }
 
-bool same_screen(const ScreenHandle &a, const ScreenHandle &b)
-{
-  return a.client == b.client && a.screen == b.screen && a.generation == b.generation;
-}
-
 // The newest alert or input screen, if any.
 bool front(ScreenHandle *handle)
 {
@@ -69,7 +64,7 @@ bool to_client(int key, const ScreenHandle &shown)
 
 void tell_clients(const ScreenHandle &shown)
 {
-  if (same_screen(shown, told))
+  if (clients_same_screen(shown, told))
     return;
   if (is_clients(told))
     clients_send_ignore(told);
