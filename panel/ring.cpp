@@ -17,7 +17,6 @@ ScreenHandle client_screen;
 int position;
 long long turned_ms;
 
-std::array<ScreenHandle, CLIENTS_ALL_SCREENS> all_screens;
 std::array<ScreenHandle, CLIENTS_ALL_SCREENS> ring_screens;
 int ring_screen_count;
 
@@ -26,12 +25,13 @@ bool is_ring_class(int priority)
   return priority == SCREEN_FOREGROUND || priority == SCREEN_INFO;
 }
 
+// Every client screen, then those of the ring's classes kept in their order.
 void collect_ring_screens()
 {
-  const int count = clients_screens(all_screens.data(), static_cast<int>(all_screens.size()));
+  const int count = clients_screens(ring_screens.data(), static_cast<int>(ring_screens.size()));
   ring_screen_count = 0;
   for (int i = 0; i < count; i++) {
-    const ScreenHandle &handle = all_screens[static_cast<std::size_t>(i)];
+    const ScreenHandle handle = ring_screens[static_cast<std::size_t>(i)];
     if (is_ring_class(clients_priority(handle)))
       ring_screens[static_cast<std::size_t>(ring_screen_count++)] = handle;
   }
