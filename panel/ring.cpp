@@ -73,11 +73,12 @@ void show_entry(int entry, long long now_ms)
   client_screen = ring_screens[static_cast<std::size_t>(entry - settings->page_count)];
 }
 
-void turn(int step, long long now_ms)
+// A key turns the ring as it pages: Down and Right forward, Up and Left
+// back, wrapping round; --rotate turns it as Down does.
+void turn(int key, long long now_ms)
 {
   collect_ring_screens();
-  const int count = entry_count();
-  show_entry((current_entry() + step + count) % count, now_ms);
+  show_entry(panel_page_after(current_entry(), entry_count(), key), now_ms);
 }
 
 long long stay_ms()
@@ -105,10 +106,7 @@ bool ring_press(int key, long long now_ms)
   const bool sideways = key == KEY_RIGHT || key == KEY_LEFT;
   if (key == 0 || (sideways && settings->action_count > 0))
     return false;
-  if (key == KEY_DOWN || key == KEY_RIGHT)
-    turn(1, now_ms);
-  else if (key == KEY_UP || key == KEY_LEFT)
-    turn(-1, now_ms);
+  turn(key, now_ms);
   return true;
 }
 
@@ -127,7 +125,7 @@ void ring_tend(long long now_ms)
       position = entry;
   }
   if (settings->rotate_ms > 0 && now_ms - turned_ms >= stay_ms())
-    turn(1, now_ms);
+    turn(KEY_DOWN, now_ms);
   if (page >= 0)
     pages_tend(now_ms);
 }
