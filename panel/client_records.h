@@ -4,6 +4,7 @@
 //   client_in_use(client)                 whether a number names a connected client
 //   client_find_screen(client, word)      the slot of a client's screen with that id, or -1
 //   client_find_widget(client, screen, word)  the slot of a screen's widget with that id, or -1
+//   client_screen_named(request)          the slot of the screen named by words[1]; -1 after answering
 //   client_remove_screen(client, screen)  delete a screen with its widgets
 //   client_remove_widget(client, widget)  delete a widget, and what a frame holds
 //   client_set_priority(screen, priority) change a screen's class; becoming urgent makes it the newest
@@ -165,6 +166,7 @@ void client_huh_about(int client, const char *reason, const ClientWord &word);
 [[nodiscard]] bool client_option_is(const ClientWord &word, const char *name);
 [[nodiscard]] int client_number(const ClientWord &word, int low, int high, int *value);
 
+[[nodiscard]] int client_screen_named(const ClientRequest &request);
 void client_screen_add(const ClientRequest &request);
 void client_screen_del(const ClientRequest &request);
 void client_screen_set(const ClientRequest &request);

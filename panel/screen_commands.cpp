@@ -112,6 +112,14 @@ int free_screen_slot(const Client &owner)
 
 } // namespace
 
+int client_screen_named(const ClientRequest &request)
+{
+  const int screen = client_find_screen(request.client, request.words[1]);
+  if (screen < 0)
+    client_huh_about(request.client, "Unknown screen id", request.words[1]);
+  return screen;
+}
+
 void client_screen_add(const ClientRequest &request)
 {
   const int client = request.client;
@@ -142,11 +150,9 @@ void client_screen_del(const ClientRequest &request)
     client_huh(request.client, "Usage: screen_del SCREEN");
     return;
   }
-  const int screen = client_find_screen(request.client, request.words[1]);
-  if (screen < 0) {
-    client_huh_about(request.client, "Unknown screen id", request.words[1]);
+  const int screen = client_screen_named(request);
+  if (screen < 0)
     return;
-  }
   client_remove_screen(request.client, screen);
   client_success(request.client);
 }
@@ -161,11 +167,9 @@ void client_screen_set(const ClientRequest &request)
     client_huh(client, "Usage: screen_set SCREEN [-OPTION VALUE]...");
     return;
   }
-  const int slot = client_find_screen(client, request.words[1]);
-  if (slot < 0) {
-    client_huh_about(client, "Unknown screen id", request.words[1]);
+  const int slot = client_screen_named(request);
+  if (slot < 0)
     return;
-  }
   ClientScreen &screen = clients[static_cast<std::size_t>(client)].screens[static_cast<std::size_t>(slot)];
   if (request.count == 2)
     client_success(client);
