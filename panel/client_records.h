@@ -22,6 +22,7 @@
 //   client_screen_add(request) ... client_widget_del(request)  the screen and widget commands
 //   client_add_key(request), client_del_key(request)  the key reservations
 //   client_keep_id(&id, word)             a word as an id; -1 when it is too long to keep whole
+//   client_free_slot(slots)               the first client, screen, widget or key record not in use, or -1
 //   client_same(text, word)               whether a kept text holds exactly the word's bytes
 #ifndef LCM_PANEL_CLIENT_RECORDS_H
 #define LCM_PANEL_CLIENT_RECORDS_H
@@ -186,6 +187,12 @@ template <std::size_t N> void client_keep_text(BoundedText<N> *text, const Clien
 
 // Ids are kept as given, so that events name them exactly.
 [[nodiscard]] int client_keep_id(ClientId *id, const ClientWord &word);
+
+template <typename Slots> int client_free_slot(const Slots &slots)
+{
+  const auto free = std::find_if(slots.begin(), slots.end(), [](const auto &slot) { return !slot.used; });
+  return free == slots.end() ? -1 : static_cast<int>(free - slots.begin());
+}
 
 template <std::size_t N> bool client_same(const BoundedText<N> &text, const ClientWord &word)
 {

@@ -113,16 +113,15 @@ void clients_reset()
 
 int clients_open()
 {
-  for (std::size_t slot = 0; slot < clients.size(); slot++) {
-    if (clients[slot].used)
-      continue;
-    clients[slot] = Client{};
-    clients[slot].used = true;
-    // Never 0, the mark of a free slot.
-    clients[slot].connection = ++connections;
-    return static_cast<int>(slot);
-  }
-  return -1;
+  const int slot = client_free_slot(clients);
+  if (slot < 0)
+    return -1;
+  Client &opened = clients[static_cast<std::size_t>(slot)];
+  opened = Client{};
+  opened.used = true;
+  // Never 0, the mark of a free slot.
+  opened.connection = ++connections;
+  return slot;
 }
 
 void clients_remove(int client)

@@ -101,15 +101,6 @@ int set_option(ClientScreen *screen, const ClientWord &option, const ClientWord 
   return -2;
 }
 
-int free_screen_slot(const Client &owner)
-{
-  for (std::size_t slot = 0; slot < owner.screens.size(); slot++) {
-    if (!owner.screens[slot].used)
-      return static_cast<int>(slot);
-  }
-  return -1;
-}
-
 } // namespace
 
 int client_screen_named(const ClientRequest &request)
@@ -128,7 +119,7 @@ void client_screen_add(const ClientRequest &request)
     return;
   }
   Client &owner = clients[static_cast<std::size_t>(client)];
-  const int slot = free_screen_slot(owner);
+  const int slot = client_free_slot(owner.screens);
   ClientScreen added;
   if (client_keep_id(&added.id, request.words[1]) < 0) {
     client_huh(client, "Screen id too long");

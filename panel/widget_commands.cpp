@@ -168,15 +168,6 @@ bool moves_anew(const ClientWidget &before, const ClientWidget &after)
                      after.text.bytes.begin());
 }
 
-int free_widget_slot(const Client &owner)
-{
-  for (std::size_t slot = 0; slot < owner.widgets.size(); slot++) {
-    if (!owner.widgets[slot].used)
-      return static_cast<int>(slot);
-  }
-  return -1;
-}
-
 // The frame a new widget goes in: -1 for none; -2 after answering when the
 // request names no frame of the screen.
 int frame_named(const ClientRequest &request, int screen)
@@ -227,7 +218,7 @@ void client_widget_add(const ClientRequest &request)
   if (added.frame == -2)
     return;
   Client &owner = clients[static_cast<std::size_t>(client)];
-  const int slot = free_widget_slot(owner);
+  const int slot = client_free_slot(owner.widgets);
   if (slot < 0) {
     client_huh(client, "Too many widgets");
     return;
