@@ -34,8 +34,9 @@ say() { echo "check-real-uart: $*"; }
 # UART's transmitter and discards what could not leave: its result is
 # printed but does not fail the stage until the mark is removed.
 
-HELLO_WORLD="00 01 02 03 04 05 06 07 FE 01 02 03 04 05 06 07 FE 06 FE 03 FE 0A FE 09 00 FE 0A \
-48 65 6C 6C 6F FE 09 40 FE 0A 57 6F 72 6C 64"
+# lcm-show's bytes up to its first line, then the whole of lcm-show Hello World.
+HELLO_PREFIX="00 01 02 03 04 05 06 07 FE 01 02 03 04 05 06 07 FE 06 FE 03 FE 0A FE 09 00 FE 0A"
+HELLO_WORLD="$HELLO_PREFIX 48 65 6C 6C 6F FE 09 40 FE 0A 57 6F 72 6C 64"
 EVERY_ENTRY='show_position\ninput_position\n1 5\ndisplay_off\ndisplay_on\nshow_cursor\nhide_cursor\ncursor_home\ncursor_next\ncursor_prev\ncursor_backspace\nclear_screen\nstart_watcher\nstop_watcher\nquit\n'
 TWO_PAGES="'echo one; echo first' 'echo two; echo second'"
 
@@ -71,8 +72,11 @@ DRAIN_MARK="waits on the drain that also waits for the UART's transmitter and di
 
 problems=()
 problem() { problems+=("$*"); }
-hex_of() { od -An -tx1 -v "$1" | tr -s ' \n' '  ' | sed 's/^ //; s/ $//' | tr a-f A-F; }
-text_hex() { printf '%s' "$1" | od -An -tx1 -v | tr -s ' \n' '  ' | sed 's/^ //; s/ $//' | tr a-f A-F; }
+# Bytes as upper-case hexadecimal pairs on one line: standard input's, a
+# file's, a text's.
+hex() { od -An -tx1 -v | tr -s ' \n' '  ' | sed 's/^ //; s/ $//' | tr a-f A-F; }
+hex_of() { hex <"$1"; }
+text_hex() { printf '%s' "$1" | hex; }
 
 status() { [ "$guest_status" = "$1" ] || problem "exit status $guest_status, not $1"; }
 no_errors() { [ ! -s "$case/err" ] || problem "standard error is not empty"; }
@@ -126,7 +130,6 @@ one_whole_pair() {
     problem "the wire does not carry one whole run and then the other: $got"
   fi
 }
-HELLO_PREFIX="00 01 02 03 04 05 06 07 FE 01 02 03 04 05 06 07 FE 06 FE 03 FE 0A FE 09 00 FE 0A"
 # The same bytes as the case's command sends through lcm-emu's
 # pseudo-terminal on the host, but for the watcher's button queries, whose
 # number depends on timing.
