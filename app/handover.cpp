@@ -177,8 +177,7 @@ int read_answers(Exchange *exchange)
   return HANDOVER_SHOWN;
 }
 
-} // namespace
-
+// The request lines sent to the panel; their length, or -1 when they do not fit.
 int handover_request(const HandoverLine &first, const HandoverLine &second, char *buffer, std::size_t size)
 {
   std::array<char, QUOTED_LINE_MAX> one{};
@@ -192,6 +191,8 @@ int handover_request(const HandoverLine &first, const HandoverLine &second, char
     return -1;
   return written;
 }
+
+} // namespace
 
 int handover_show(const HandoverLine &first, const HandoverLine &second, char *reason,
                   std::size_t reason_size)

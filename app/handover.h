@@ -1,7 +1,6 @@
 // lcm-show's hand-over of its two lines to a running lcm-panel; internal to lcm-show.
 //
 //   handover_show(first, second, reason, size)  HANDOVER_NO_PANEL, HANDOVER_SHOWN or HANDOVER_FAILED
-//   handover_request(first, second, buf, size)  the request lines sent to the panel; their length, or -1
 //
 // While lcm-panel runs it holds the port, and it takes other programs' text on
 // its socket (lcm_share_path). With no panel answering there, nothing is sent
@@ -27,7 +26,5 @@ constexpr int HANDOVER_FAILED = 2;
 
 [[nodiscard]] int handover_show(const HandoverLine &first, const HandoverLine &second, char *reason,
                                 std::size_t reason_size);
-[[nodiscard]] int handover_request(const HandoverLine &first, const HandoverLine &second, char *buffer,
-                                   std::size_t size);
 
 #endif

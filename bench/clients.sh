@@ -86,11 +86,11 @@ start=$(date +%s.%N)
 wait_for paced $((seconds + 30))
 read -r rss1 fds1 own1 _ < <(sample "$panel")
 end=$(date +%s.%N)
-peak=$(awk '/^VmHWM:/ { print $2 }' "/proc/$panel/status")
+peak=$(peak_kb "$panel")
 finish_clients
 stop_emulator
 
-elapsed=$(awk -v a="$start" -v b="$end" 'BEGIN { printf "%.1f", b - a }')
+elapsed=$(seconds_between "$start" "$end")
 summary=$(tail -n 1 "$work/clients")
 field() { echo "$summary" | tr ' ' '\n' | awk -F= -v name="$1" '$1 == name { print $2 }'; }
 
@@ -149,7 +149,7 @@ start_clients "$heap_seconds"
 wait_for paced $((heap_seconds + 60))
 finish_clients
 stop_emulator
-allocs=$(grep -o 'total heap usage: [0-9,]* allocs' "$work/valgrind" | tr -dc 0-9)
+allocs=$(heap_allocs "$work/valgrind")
 
 # A press waits for the pass it starts in, which may hold a bottom-row
 # redraw: the button query's 10 ms pause and reply, and the position query's
@@ -162,9 +162,7 @@ printf '  CPU share of lcm-panel: %s%% of one core  %s\n' "$panel_share" \
   "$(verdict "$(awk -v s="$panel_share" 'BEGIN { print s < 3 }')")"
 printf '  CPU share of the clients, apart from the panel: %s%% of one core\n' \
   "$(awk -v c="$(field cpu_s)" -v s="$elapsed" 'BEGIN { printf "%.2f", c * 100 / s }')"
-printf '  resident memory: %s kB at the start, %s kB at the end (peak %s kB)  %s\n' "$rss0" "$rss1" "$peak" \
-  "$(verdict "$((rss1 <= rss0))")"
-printf '  open descriptors: %s at the start, %s at the end  %s\n' "$fds0" "$fds1" "$(verdict "$((fds1 == fds0))")"
+print_footprint "$rss0" "$rss1" "$peak" "$fds0" "$fds1"
 printf '  press to the first byte of its redraw, %s of %s presses: median %s ms, worst %s ms (a pass and the waits: 3 x %s = %s ms)  %s\n' \
   "$answered" "$presses" "$median_ms" "$worst_ms" "$pass_ms" "$bound_ms" \
   "$(verdict "$(awk -v a="$answered" -v p="$presses" -v w="${worst_ms:-999}" -v b="$bound_ms" \

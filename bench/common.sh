@@ -42,3 +42,20 @@ sample() {
 share() {
   awk -v t="$1" -v hz="$(getconf CLK_TCK)" -v s="$2" 'BEGIN { printf "%.2f", t / hz * 100 / s }'
 }
+
+# Seconds between two readings of date +%s.%N, to a tenth.
+seconds_between() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.1f", b - a }'; }
+
+# A process's peak resident kB.
+peak_kb() { awk '/^VmHWM:/ { print $2 }' "/proc/$1/status"; }
+
+# The heap allocations a valgrind log counts.
+heap_allocs() { grep -o 'total heap usage: [0-9,]* allocs' "$1" | tr -dc 0-9; }
+
+# Resident kB at the start, at the end and at the peak, then open
+# descriptors at the start and at the end: neither may grow over a run.
+print_footprint() {
+  printf '  resident memory: %s kB at the start, %s kB at the end (peak %s kB)  %s\n' "$1" "$2" "$3" \
+    "$(verdict "$(($2 <= $1))")"
+  printf '  open descriptors: %s at the start, %s at the end  %s\n' "$4" "$5" "$(verdict "$(($5 == $4))")"
+}

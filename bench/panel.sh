@@ -39,21 +39,19 @@ start=$(date +%s.%N)
 sleep "$seconds"
 read -r rss1 fds1 own1 children1 < <(sample "$panel")
 end=$(date +%s.%N)
-peak=$(awk '/^VmHWM:/ { print $2 }' "/proc/$panel/status")
+peak=$(peak_kb "$panel")
 
 kill -TERM "$emulator"
 status=0
 wait "$emulator" || status=$?
 emulator=
 
-elapsed=$(awk -v a="$start" -v b="$end" 'BEGIN { printf "%.1f", b - a }')
+elapsed=$(seconds_between "$start" "$end")
 share=$(share $((own1 - own0)) "$elapsed")
 pages=$(share $((children1 - children0)) "$elapsed")
 
 echo "lcm-panel through lcm-emu for $elapsed s, constant pages, a page command every second"
-printf '  resident memory: %s kB at the start, %s kB at the end (peak %s kB)  %s\n' "$rss0" "$rss1" "$peak" \
-  "$(verdict "$((rss1 <= rss0))")"
-printf '  open descriptors: %s at the start, %s at the end  %s\n' "$fds0" "$fds1" "$(verdict "$((fds1 == fds0))")"
+print_footprint "$rss0" "$rss1" "$peak" "$fds0" "$fds1"
 printf '  CPU share of lcm-panel: %s%% of one core  %s\n' "$share" \
   "$(verdict "$(awk -v s="$share" 'BEGIN { print s < 1 }')")"
 printf '  CPU share of its page commands: %s%% of one core\n' "$pages"
@@ -71,6 +69,6 @@ sleep 5
 kill -TERM "$emulator"
 wait "$emulator" || true
 emulator=
-allocs=$(grep -o 'total heap usage: [0-9,]* allocs' "$work/valgrind" | tr -dc 0-9)
+allocs=$(heap_allocs "$work/valgrind")
 printf '  heap allocations over a 5 s run under valgrind: %s  %s\n' "${allocs:-unknown}" \
   "$(verdict "$((${allocs:-1} == 0))")"

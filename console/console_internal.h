@@ -10,7 +10,6 @@
 //   console_unlock_output()          let the other thread print again
 //   console_remark(text)             "lcm-console: text" on standard error
 //   console_complain(text)           console_remark(text), and the session failed
-//   console_port_name()              the display module's port, for failure lines
 //   console_report_failure(error)    complain of a failure of the port or module (an errno value)
 //   console_check(result)            console_report_failure(errno) when result is negative
 //   console_note_failure()           the session failed, its line printed already
@@ -36,7 +35,6 @@ void console_lock_output();
 void console_unlock_output();
 void console_remark(const char *text);
 void console_complain(const char *text);
-[[nodiscard]] const char *console_port_name();
 void console_report_failure(int error);
 void console_check(int result);
 void console_note_failure();

@@ -9,6 +9,7 @@
 
 #include "console.h"
 #include "console_internal.h"
+#include "lcm.h"
 
 namespace {
 
@@ -145,7 +146,7 @@ void start_watcher_entry()
     if (errno == EBADF) {
       std::array<char, 128> line{};
       snprintf(line.data(), line.size(), "%s: the port is not open; the button watcher is not started",
-               console_port_name());
+               lcm_port_name());
       console_complain(line.data());
     } else {
       std::array<char, 160> line{};

@@ -107,11 +107,6 @@ void console_complain(const char *text)
   console_remark(text);
 }
 
-const char *console_port_name()
-{
-  return lcm_port_name();
-}
-
 void console_report_failure(int error)
 {
   std::array<char, 128> reason{};
@@ -123,7 +118,7 @@ void console_report_failure(int error)
   else
     what = strerror_r(error, reason.data(), reason.size());
   std::array<char, 256> line{};
-  snprintf(line.data(), line.size(), "%s: %s", console_port_name(), what);
+  snprintf(line.data(), line.size(), "%s: %s", lcm_port_name(), what);
   console_complain(line.data());
 }
 

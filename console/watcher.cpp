@@ -82,12 +82,12 @@ void report_lost(int error)
   std::array<char, 256> line{};
   if (error == ETIMEDOUT)
     snprintf(line.data(), line.size(), "%s: the display module does not answer button queries",
-             console_port_name());
+             lcm_port_name());
   else if (error == EBADF)
     snprintf(line.data(), line.size(), "%s: the port is not open, the buttons cannot be queried",
-             console_port_name());
+             lcm_port_name());
   else
-    snprintf(line.data(), line.size(), "%s: button queries fail: %s", console_port_name(),
+    snprintf(line.data(), line.size(), "%s: button queries fail: %s", lcm_port_name(),
              strerror_r(error, reason.data(), reason.size()));
   console_complain(line.data());
 }
@@ -95,8 +95,7 @@ void report_lost(int error)
 void report_found()
 {
   std::array<char, 128> line{};
-  snprintf(line.data(), line.size(), "%s: the display module answers button queries again",
-           console_port_name());
+  snprintf(line.data(), line.size(), "%s: the display module answers button queries again", lcm_port_name());
   console_remark(line.data());
 }
 

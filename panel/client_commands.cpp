@@ -19,16 +19,10 @@ bool is_one_of(const ClientWord &word, std::initializer_list<const char *> texts
                      [&word](const char *text) { return client_word_is(word, text); });
 }
 
-void answer_usage(int client, const char *usage)
-{
-  (void)client_queue(client, "huh? Usage: ", 12);
-  (void)client_queue_line(client, usage);
-}
-
 void client_set(const ClientRequest &request)
 {
   if (request.count != 3 || !client_option_is(request.words[1], "name")) {
-    answer_usage(request.client, "client_set -name NAME");
+    client_huh(request.client, "Usage: client_set -name NAME");
     return;
   }
   client_keep_text(&clients[static_cast<std::size_t>(request.client)].name, request.words[2]);
@@ -40,7 +34,7 @@ void client_set(const ClientRequest &request)
 void backlight(const ClientRequest &request)
 {
   if (request.count != 2 || !is_one_of(request.words[1], {"on", "off", "toggle", "blink", "flash", "open"})) {
-    answer_usage(request.client, "backlight on|off|toggle|blink|flash");
+    client_huh(request.client, "Usage: backlight on|off|toggle|blink|flash");
     return;
   }
   client_success(request.client);
@@ -51,7 +45,7 @@ void output(const ClientRequest &request)
   int value = 0;
   if (request.count != 2 || (!is_one_of(request.words[1], {"on", "off"}) &&
                              client_number(request.words[1], -2147483647, 2147483647, &value) < 0)) {
-    answer_usage(request.client, "output on|off|NUMBER");
+    client_huh(request.client, "Usage: output on|off|NUMBER");
     return;
   }
   client_success(request.client);
@@ -62,7 +56,7 @@ void sleep_command(const ClientRequest &request)
 {
   int seconds = 0;
   if (request.count != 2 || client_number(request.words[1], 0, 3600, &seconds) < 0) {
-    answer_usage(request.client, "sleep SECONDS");
+    client_huh(request.client, "Usage: sleep SECONDS");
     return;
   }
   client_success(request.client);
@@ -71,9 +65,7 @@ void sleep_command(const ClientRequest &request)
 PanelRow row_from_word(const ClientWord &word)
 {
   PanelRow row{};
-  row.fill(' ');
-  for (std::size_t i = 0; i < word.length && i < row.size(); i++)
-    row[i] = client_shown_byte(static_cast<unsigned char>(word.text[i]));
+  panel_row_from_bytes(&row, word.text, word.length);
   return row;
 }
 
@@ -81,7 +73,7 @@ PanelRow row_from_word(const ClientWord &word)
 void lcm_show(const ClientRequest &request)
 {
   if (request.count != 3) {
-    answer_usage(request.client, "lcm_show LINE1 LINE2");
+    client_huh(request.client, "Usage: lcm_show LINE1 LINE2");
     return;
   }
   client_hand_over(request.client,

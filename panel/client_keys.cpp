@@ -13,15 +13,6 @@ KeyReservation *reservation(int client, const ClientWord &key)
   return nullptr;
 }
 
-KeyReservation *free_reservation(int client)
-{
-  for (KeyReservation &held : clients[static_cast<std::size_t>(client)].keys) {
-    if (!held.used)
-      return &held;
-  }
-  return nullptr;
-}
-
 // Whether another client holds the key in a way that rules this one out:
 // an exclusive reservation shuts out everyone else; a shared one shuts out
 // only a client that wants the key for itself alone.
@@ -45,10 +36,13 @@ const char *reserve(int client, const ClientWord &key, bool exclusive)
   if (taken_by_another(client, key, exclusive))
     return "Could not reserve key";
   KeyReservation *held = reservation(client, key);
-  if (held == nullptr)
-    held = free_reservation(client);
-  if (held == nullptr)
-    return "Too many keys";
+  if (held == nullptr) {
+    auto &keys = clients[static_cast<std::size_t>(client)].keys;
+    const int free = client_free_slot(keys);
+    if (free < 0)
+      return "Too many keys";
+    held = &keys[static_cast<std::size_t>(free)];
+  }
   held->used = true;
   held->exclusive = exclusive;
   client_keep_text(&held->name, key);

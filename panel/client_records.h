@@ -4,6 +4,7 @@
 //   client_in_use(client)                 whether a number names a connected client
 //   client_find_screen(client, word)      the slot of a client's screen with that id, or -1
 //   client_find_widget(client, screen, word)  the slot of a screen's widget with that id, or -1
+//   client_screen_named(request)          the slot of the screen named by words[1]; -1 after answering
 //   client_remove_screen(client, screen)  delete a screen with its widgets
 //   client_remove_widget(client, widget)  delete a widget, and what a frame holds
 //   client_set_priority(screen, priority) change a screen's class; becoming urgent makes it the newest
@@ -11,7 +12,6 @@
 //   client_queue_line(client, text)       add a text and a newline to a client's outbox
 //   client_hand_over(client, rows)        show rows as the panel's own alert; the client waits for the answer
 //   client_next_generation()              a number no screen, text or alert had before
-//   client_shown_byte(byte)               how the module is sent a byte of text: '?' for control bytes
 //   client_keep_text(&text, word)         a word as bounded, shown text; longer ones are cut
 //   client_success(client)                answer "success"
 //   client_huh(client, reason)            answer "huh? " and the reason
@@ -22,6 +22,7 @@
 //   client_screen_add(request) ... client_widget_del(request)  the screen and widget commands
 //   client_add_key(request), client_del_key(request)  the key reservations
 //   client_keep_id(&id, word)             a word as an id; -1 when it is too long to keep whole
+//   client_free_slot(slots)               the first client, screen, widget or key record not in use, or -1
 //   client_same(text, word)               whether a kept text holds exactly the word's bytes
 #ifndef LCM_PANEL_CLIENT_RECORDS_H
 #define LCM_PANEL_CLIENT_RECORDS_H
@@ -158,7 +159,6 @@ int client_queue(int client, const char *text, std::size_t length);
 int client_queue_line(int client, const char *text);
 void client_hand_over(int client, const PanelRows &rows);
 [[nodiscard]] unsigned long long client_next_generation();
-[[nodiscard]] unsigned char client_shown_byte(unsigned char byte);
 
 void client_success(int client);
 void client_huh(int client, const char *reason);
@@ -167,6 +167,7 @@ void client_huh_about(int client, const char *reason, const ClientWord &word);
 [[nodiscard]] bool client_option_is(const ClientWord &word, const char *name);
 [[nodiscard]] int client_number(const ClientWord &word, int low, int high, int *value);
 
+[[nodiscard]] int client_screen_named(const ClientRequest &request);
 void client_screen_add(const ClientRequest &request);
 void client_screen_del(const ClientRequest &request);
 void client_screen_set(const ClientRequest &request);
@@ -180,12 +181,18 @@ template <std::size_t N> void client_keep_text(BoundedText<N> *text, const Clien
 {
   text->length = word.length < N ? word.length : N;
   for (std::size_t i = 0; i < text->length; i++)
-    text->bytes[i] = static_cast<char>(client_shown_byte(static_cast<unsigned char>(word.text[i])));
+    text->bytes[i] = static_cast<char>(panel_shown_byte(static_cast<unsigned char>(word.text[i])));
   text->bytes[text->length] = '\0';
 }
 
 // Ids are kept as given, so that events name them exactly.
 [[nodiscard]] int client_keep_id(ClientId *id, const ClientWord &word);
+
+template <typename Slots> int client_free_slot(const Slots &slots)
+{
+  const auto free = std::find_if(slots.begin(), slots.end(), [](const auto &slot) { return !slot.used; });
+  return free == slots.end() ? -1 : static_cast<int>(free - slots.begin());
+}
 
 template <std::size_t N> bool client_same(const BoundedText<N> &text, const ClientWord &word)
 {

@@ -42,20 +42,35 @@ ScreenHandle hand_over_handle()
   return handle;
 }
 
-// The screens the filter takes, client by client, after the count there are.
-template <typename Filter> int collect(ScreenHandle *handles, int count, int capacity, Filter takes)
+// Every screen of every client, client by client, with its handle.
+template <typename Visit> void each_screen(Visit visit)
 {
   for (int client = 0; client < CLIENTS_MAX; client++) {
     if (!client_in_use(client))
       continue;
-    for (int slot = 0; slot < CLIENTS_SCREENS && count < capacity; slot++) {
+    for (int slot = 0; slot < CLIENTS_SCREENS; slot++) {
       const ClientScreen &screen =
           clients[static_cast<std::size_t>(client)].screens[static_cast<std::size_t>(slot)];
-      if (takes(screen))
-        handles[count++] = ScreenHandle{client, slot, screen.generation};
+      if (screen.used)
+        visit(ScreenHandle{client, slot, screen.generation}, screen);
     }
   }
+}
+
+// The screens the filter takes, after the count there are.
+template <typename Filter> int collect(ScreenHandle *handles, int count, int capacity, Filter takes)
+{
+  each_screen([&](const ScreenHandle &handle, const ClientScreen &screen) {
+    if (count < capacity && takes(screen))
+      handles[count++] = handle;
+  });
   return count;
+}
+
+// An alert or input screen that was not dismissed goes in front of the ring.
+bool in_front(const ClientScreen &screen)
+{
+  return is_urgent(screen.priority) && !screen.dismissed;
 }
 
 unsigned long long urgent_since(const ScreenHandle &handle)
@@ -79,13 +94,6 @@ unsigned long long client_next_generation()
   return ++generations;
 }
 
-unsigned char client_shown_byte(unsigned char byte)
-{
-  constexpr unsigned char LEAD_BYTE = 0xFE;
-  constexpr unsigned char DELETE = 0x7F;
-  return byte < 0x20 || byte == DELETE || byte == LEAD_BYTE ? '?' : byte;
-}
-
 int client_keep_id(ClientId *id, const ClientWord &word)
 {
   if (word.length > CLIENTS_ID_MAX)
@@ -105,16 +113,15 @@ void clients_reset()
 
 int clients_open()
 {
-  for (std::size_t slot = 0; slot < clients.size(); slot++) {
-    if (clients[slot].used)
-      continue;
-    clients[slot] = Client{};
-    clients[slot].used = true;
-    // Never 0, the mark of a free slot.
-    clients[slot].connection = ++connections;
-    return static_cast<int>(slot);
-  }
-  return -1;
+  const int slot = client_free_slot(clients);
+  if (slot < 0)
+    return -1;
+  Client &opened = clients[static_cast<std::size_t>(slot)];
+  opened = Client{};
+  opened.used = true;
+  // Never 0, the mark of a free slot.
+  opened.connection = ++connections;
+  return slot;
 }
 
 void clients_remove(int client)
@@ -211,7 +218,7 @@ void client_hand_over(int client, const PanelRows &rows)
 
 int clients_screens(ScreenHandle *handles, int capacity)
 {
-  const int count = collect(handles, 0, capacity, [](const ClientScreen &screen) { return screen.used; });
+  const int count = collect(handles, 0, capacity, [](const ClientScreen & /*screen*/) { return true; });
   std::sort(handles, handles + count,
             [](const ScreenHandle &a, const ScreenHandle &b) { return a.generation < b.generation; });
   return count;
@@ -222,12 +229,25 @@ int clients_urgent(ScreenHandle *handles, int capacity)
   int count = 0;
   if (hand_over.shown && capacity > 0)
     handles[count++] = hand_over_handle();
-  count = collect(handles, count, capacity, [](const ClientScreen &screen) {
-    return screen.used && is_urgent(screen.priority) && !screen.dismissed;
-  });
+  count = collect(handles, count, capacity, in_front);
   std::sort(handles, handles + count,
             [](const ScreenHandle &a, const ScreenHandle &b) { return urgent_since(a) > urgent_since(b); });
   return count;
+}
+
+// The view asks this several times a pass: a look at every screen, no sort.
+bool clients_newest_urgent(ScreenHandle *handle)
+{
+  bool found = hand_over.shown;
+  if (found)
+    *handle = hand_over_handle();
+  each_screen([&](const ScreenHandle &candidate, const ClientScreen &screen) {
+    if (in_front(screen) && (!found || screen.urgent_since > urgent_since(*handle))) {
+      *handle = candidate;
+      found = true;
+    }
+  });
+  return found;
 }
 
 bool clients_valid(const ScreenHandle &handle)

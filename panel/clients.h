@@ -15,6 +15,8 @@
 //   clients_outbox_overflowed(client)     whether a client's unsent lines passed the bound
 //   clients_screens(handles, capacity)    every client screen in the order it was added; the count
 //   clients_urgent(handles, capacity)     alert and input screens and the hand-over, newest first; the count
+//   clients_newest_urgent(&handle)        the first of those; false when there is none
+//   clients_same_screen(a, b)             whether two handles name one screen
 //   clients_valid(handle)                 whether a handle still names the screen it was made for
 //   clients_priority(handle)              a screen's priority class; SCREEN_HIDDEN once gone or dismissed
 //   clients_screen_id(handle)             the id a client gave a screen ("" for the hand-over)
@@ -87,6 +89,11 @@ struct ScreenHandle {
   unsigned long long generation = 0;
 };
 
+[[nodiscard]] constexpr bool clients_same_screen(const ScreenHandle &a, const ScreenHandle &b)
+{
+  return a.client == b.client && a.screen == b.screen && a.generation == b.generation;
+}
+
 // A word of a request line: its bytes, not terminated.
 struct ClientWord {
   const char *text = nullptr;
@@ -117,6 +124,7 @@ void clients_outbox_sent(int client, std::size_t count);
 
 int clients_screens(ScreenHandle *handles, int capacity);
 int clients_urgent(ScreenHandle *handles, int capacity);
+[[nodiscard]] bool clients_newest_urgent(ScreenHandle *handle);
 [[nodiscard]] bool clients_valid(const ScreenHandle &handle);
 [[nodiscard]] int clients_priority(const ScreenHandle &handle);
 [[nodiscard]] const char *clients_screen_id(const ScreenHandle &handle);

@@ -85,8 +85,9 @@ int watch_stop_signals()
 }
 
 // A standard stream the panel was started without would be taken by the
-// next descriptor opened: a page command's pipe, and the panel's messages
-// would go into it.
+// next descriptor opened: a page command's pipe or a display client's
+// socket, and the panel's messages would go into it. Filled here, no
+// descriptor the panel opens later can land there.
 void fill_standard_streams()
 {
   for (int stream = STDIN_FILENO; stream <= STDERR_FILENO; stream++) {

@@ -14,7 +14,6 @@ volatile std::sig_atomic_t panel_stop;
 
 namespace {
 
-const char *const PORT_NAME = lcm_port_name();
 constexpr int EXIT_PORT_FAILURE = 1;
 // A button reply clears one of its low four bits for each held button; a
 // reply with any higher bit set was garbled on the line.
@@ -39,7 +38,7 @@ int check(int result)
   if (!screen_is_silence(errno))
     return -1;
   if (!module_away)
-    fprintf(stderr, "lcm-panel: %s: the display module does not answer\n", PORT_NAME);
+    fprintf(stderr, "lcm-panel: %s: the display module does not answer\n", lcm_port_name());
   module_away = true;
   return 0;
 }
@@ -66,7 +65,7 @@ int take_key(long long now)
     return check(reply);
   if (module_away) {
     module_away = false;
-    fprintf(stderr, "lcm-panel: %s: the display module answers again\n", PORT_NAME);
+    fprintf(stderr, "lcm-panel: %s: the display module answers again\n", lcm_port_name());
     if (restore(now) < 0)
       return -1;
   }
@@ -103,7 +102,7 @@ int port_failure(int error)
   sharing_stop();
   if (error != EBADF) {
     char buffer[128];
-    fprintf(stderr, "lcm-panel: %s: %s\n", PORT_NAME, panel_reason(error, buffer, sizeof buffer));
+    fprintf(stderr, "lcm-panel: %s: %s\n", lcm_port_name(), panel_reason(error, buffer, sizeof buffer));
   }
   return EXIT_PORT_FAILURE;
 }

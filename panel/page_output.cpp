@@ -9,15 +9,6 @@ constexpr unsigned char DELETE_BYTE = 0x7F;
 constexpr unsigned char FIRST_PRINTABLE = 0x20;
 constexpr unsigned char STAND_IN = '?';
 
-// The module would take the lead byte for the start of a command, and it
-// draws control bytes as whatever its character generator holds there
-// (user-defined characters among them): neither reaches the glass as is.
-unsigned char shown_byte(unsigned char byte)
-{
-  const bool hidden = byte < FIRST_PRINTABLE || byte == DELETE_BYTE || byte == LEAD_BYTE;
-  return hidden ? STAND_IN : byte;
-}
-
 void blank(PanelRow *row)
 {
   row->fill(' ');
@@ -27,7 +18,7 @@ void put(PageOutput *output, unsigned char byte)
 {
   if (output->column < LCM_COLUMNS) {
     output->rows[static_cast<std::size_t>(output->line)][static_cast<std::size_t>(output->column)] =
-        shown_byte(byte);
+        panel_shown_byte(byte);
     output->column++;
   }
 }
@@ -66,10 +57,23 @@ void page_output_feed(PageOutput *output, const unsigned char *data, std::size_t
   }
 }
 
-void panel_row_from_text(PanelRow *row, const char *text)
+// The module would take the lead byte for the start of a command, and it
+// draws control bytes as whatever its character generator holds there
+// (user-defined characters among them): neither reaches the glass as is.
+unsigned char panel_shown_byte(unsigned char byte)
+{
+  const bool hidden = byte < FIRST_PRINTABLE || byte == DELETE_BYTE || byte == LEAD_BYTE;
+  return hidden ? STAND_IN : byte;
+}
+
+void panel_row_from_bytes(PanelRow *row, const char *text, std::size_t length)
 {
   blank(row);
-  const std::size_t length = strnlen(text, row->size());
-  for (std::size_t i = 0; i < length; i++)
-    (*row)[i] = shown_byte(static_cast<unsigned char>(text[i]));
+  for (std::size_t i = 0; i < length && i < row->size(); i++)
+    (*row)[i] = panel_shown_byte(static_cast<unsigned char>(text[i]));
+}
+
+void panel_row_from_text(PanelRow *row, const char *text)
+{
+  panel_row_from_bytes(row, text, strnlen(text, row->size()));
 }

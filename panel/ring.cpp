@@ -17,7 +17,6 @@ ScreenHandle client_screen;
 int position;
 long long turned_ms;
 
-std::array<ScreenHandle, CLIENTS_ALL_SCREENS> all_screens;
 std::array<ScreenHandle, CLIENTS_ALL_SCREENS> ring_screens;
 int ring_screen_count;
 
@@ -26,20 +25,16 @@ bool is_ring_class(int priority)
   return priority == SCREEN_FOREGROUND || priority == SCREEN_INFO;
 }
 
+// Every client screen, then those of the ring's classes kept in their order.
 void collect_ring_screens()
 {
-  const int count = clients_screens(all_screens.data(), static_cast<int>(all_screens.size()));
+  const int count = clients_screens(ring_screens.data(), static_cast<int>(ring_screens.size()));
   ring_screen_count = 0;
   for (int i = 0; i < count; i++) {
-    const ScreenHandle &handle = all_screens[static_cast<std::size_t>(i)];
+    const ScreenHandle handle = ring_screens[static_cast<std::size_t>(i)];
     if (is_ring_class(clients_priority(handle)))
       ring_screens[static_cast<std::size_t>(ring_screen_count++)] = handle;
   }
-}
-
-bool same_screen(const ScreenHandle &a, const ScreenHandle &b)
-{
-  return a.client == b.client && a.screen == b.screen && a.generation == b.generation;
 }
 
 int entry_count()
@@ -53,7 +48,7 @@ int current_entry()
   if (page >= 0)
     return page;
   for (int i = 0; i < ring_screen_count; i++) {
-    if (same_screen(ring_screens[static_cast<std::size_t>(i)], client_screen))
+    if (clients_same_screen(ring_screens[static_cast<std::size_t>(i)], client_screen))
       return settings->page_count + i;
   }
   return position < entry_count() ? position : 0;
@@ -78,11 +73,12 @@ void show_entry(int entry, long long now_ms)
   client_screen = ring_screens[static_cast<std::size_t>(entry - settings->page_count)];
 }
 
-void turn(int step, long long now_ms)
+// A key turns the ring as it pages: Down and Right forward, Up and Left
+// back, wrapping round; --rotate turns it as Down does.
+void turn(int key, long long now_ms)
 {
   collect_ring_screens();
-  const int count = entry_count();
-  show_entry((current_entry() + step + count) % count, now_ms);
+  show_entry(panel_page_after(current_entry(), entry_count(), key), now_ms);
 }
 
 long long stay_ms()
@@ -110,10 +106,7 @@ bool ring_press(int key, long long now_ms)
   const bool sideways = key == KEY_RIGHT || key == KEY_LEFT;
   if (key == 0 || (sideways && settings->action_count > 0))
     return false;
-  if (key == KEY_DOWN || key == KEY_RIGHT)
-    turn(1, now_ms);
-  else if (key == KEY_UP || key == KEY_LEFT)
-    turn(-1, now_ms);
+  turn(key, now_ms);
   return true;
 }
 
@@ -125,13 +118,14 @@ void ring_tend(long long now_ms)
   if (page < 0) {
     const int entry = current_entry();
     if (entry < settings->page_count ||
-        !same_screen(client_screen, ring_screens[static_cast<std::size_t>(entry - settings->page_count)]))
+        !clients_same_screen(client_screen,
+                             ring_screens[static_cast<std::size_t>(entry - settings->page_count)]))
       show_entry(entry, now_ms);
     else
       position = entry;
   }
   if (settings->rotate_ms > 0 && now_ms - turned_ms >= stay_ms())
-    turn(1, now_ms);
+    turn(KEY_DOWN, now_ms);
   if (page >= 0)
     pages_tend(now_ms);
 }

@@ -101,16 +101,15 @@ int set_option(ClientScreen *screen, const ClientWord &option, const ClientWord 
   return -2;
 }
 
-int free_screen_slot(const Client &owner)
-{
-  for (std::size_t slot = 0; slot < owner.screens.size(); slot++) {
-    if (!owner.screens[slot].used)
-      return static_cast<int>(slot);
-  }
-  return -1;
-}
-
 } // namespace
+
+int client_screen_named(const ClientRequest &request)
+{
+  const int screen = client_find_screen(request.client, request.words[1]);
+  if (screen < 0)
+    client_huh_about(request.client, "Unknown screen id", request.words[1]);
+  return screen;
+}
 
 void client_screen_add(const ClientRequest &request)
 {
@@ -120,7 +119,7 @@ void client_screen_add(const ClientRequest &request)
     return;
   }
   Client &owner = clients[static_cast<std::size_t>(client)];
-  const int slot = free_screen_slot(owner);
+  const int slot = client_free_slot(owner.screens);
   ClientScreen added;
   if (client_keep_id(&added.id, request.words[1]) < 0) {
     client_huh(client, "Screen id too long");
@@ -142,11 +141,9 @@ void client_screen_del(const ClientRequest &request)
     client_huh(request.client, "Usage: screen_del SCREEN");
     return;
   }
-  const int screen = client_find_screen(request.client, request.words[1]);
-  if (screen < 0) {
-    client_huh_about(request.client, "Unknown screen id", request.words[1]);
+  const int screen = client_screen_named(request);
+  if (screen < 0)
     return;
-  }
   client_remove_screen(request.client, screen);
   client_success(request.client);
 }
@@ -161,11 +158,9 @@ void client_screen_set(const ClientRequest &request)
     client_huh(client, "Usage: screen_set SCREEN [-OPTION VALUE]...");
     return;
   }
-  const int slot = client_find_screen(client, request.words[1]);
-  if (slot < 0) {
-    client_huh_about(client, "Unknown screen id", request.words[1]);
+  const int slot = client_screen_named(request);
+  if (slot < 0)
     return;
-  }
   ClientScreen &screen = clients[static_cast<std::size_t>(client)].screens[static_cast<std::size_t>(slot)];
   if (request.count == 2)
     client_success(client);

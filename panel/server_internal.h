@@ -3,13 +3,11 @@
 //   server_accept_all()          take the connections waiting on every listener, a few at most
 //   server_close_listeners()     close every listener and remove the Unix socket
 //   server_connect(fd)           serve a new connection, or turn it away when 16 are served
-//   server_raise(fd)             the descriptor moved above standard error; -1 (errno) on failure
 #ifndef LCM_PANEL_SERVER_INTERNAL_H
 #define LCM_PANEL_SERVER_INTERNAL_H
 
 void server_accept_all();
 void server_close_listeners();
 void server_connect(int fd);
-[[nodiscard]] int server_raise(int fd);
 
 #endif

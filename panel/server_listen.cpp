@@ -3,7 +3,6 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
-#include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/stat.h>
@@ -50,8 +49,7 @@ int keep_listener(int fd, bool tcp)
 
 int new_socket(int family)
 {
-  const int fd = socket(family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-  return fd < 0 ? -1 : server_raise(fd);
+  return socket(family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
 }
 
 sockaddr_un unix_address(const char *path)
@@ -124,18 +122,6 @@ int parse_port(const char *text, in_port_t *port)
 }
 
 } // namespace
-
-int server_raise(int fd)
-{
-  constexpr int FIRST_FREE = 3;
-  if (fd >= FIRST_FREE)
-    return fd;
-  const int raised = fcntl(fd, F_DUPFD_CLOEXEC, FIRST_FREE);
-  const int error = errno;
-  close(fd);
-  errno = error;
-  return raised;
-}
 
 // Numeric addresses only: a name would need a lookup the panel cannot wait for.
 int server_parse_address(const char *text, ServerAddress *address)
@@ -231,9 +217,7 @@ void server_accept_all()
       const int on = 1;
       if (listener.tcp)
         (void)setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-      const int raised = server_raise(fd);
-      if (raised >= 0)
-        server_connect(raised);
+      server_connect(fd);
     }
   }
 }

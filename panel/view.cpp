@@ -3,15 +3,12 @@
 // with its question, running, result and busy screens; then the ring. A
 // press goes to the front-most layer that takes it, unless a client has
 // reserved its key.
-#include <array>
-
 #include "clients.h"
 #include "panel_internal.h"
 
 namespace {
 
 Menu menu;
-std::array<ScreenHandle, CLIENTS_ALL_SCREENS> urgent;
 // The client's screen in view at the last look, told "listen"; client -1
 // while none is.
 ScreenHandle told;
@@ -20,20 +17,6 @@ long long counted_ms;
 bool is_clients(const ScreenHandle &handle)
 {
   return handle.client >= 0 && handle.client < CLIENTS_MAX;
-}
-
-bool same_screen(const ScreenHandle &a, const ScreenHandle &b)
-{
-  return a.client == b.client && a.screen == b.screen && a.generation == b.generation;
-}
-
-// The newest alert or input screen, if any.
-bool front(ScreenHandle *handle)
-{
-  if (clients_urgent(urgent.data(), static_cast<int>(urgent.size())) == 0)
-    return false;
-  *handle = urgent[0];
-  return true;
 }
 
 bool menu_shows()
@@ -46,7 +29,7 @@ bool menu_shows()
 ScreenHandle shown_screen()
 {
   ScreenHandle handle;
-  if (front(&handle))
+  if (clients_newest_urgent(&handle))
     return handle;
   if (menu_shows())
     return ScreenHandle{};
@@ -69,7 +52,7 @@ bool to_client(int key, const ScreenHandle &shown)
 
 void tell_clients(const ScreenHandle &shown)
 {
-  if (same_screen(shown, told))
+  if (clients_same_screen(shown, told))
     return;
   if (is_clients(told))
     clients_send_ignore(told);
@@ -95,7 +78,7 @@ void view_press(int key, long long now_ms)
   if (to_client(key, shown))
     return;
   ScreenHandle first;
-  if (front(&first)) {
+  if (clients_newest_urgent(&first)) {
     if (clients_priority(first) == SCREEN_ALERT)
       clients_dismiss(first);
     return;
@@ -123,7 +106,7 @@ void view_tend(long long now_ms)
 void view_rows(long long now_ms, PanelRows *rows)
 {
   ScreenHandle first;
-  if (front(&first) && clients_render(first, now_ms, rows) == 0)
+  if (clients_newest_urgent(&first) && clients_render(first, now_ms, rows) == 0)
     return;
   if (menu_rows(menu, rows))
     return;
@@ -133,7 +116,7 @@ void view_rows(long long now_ms, PanelRows *rows)
 bool view_shows_hand_over()
 {
   ScreenHandle first;
-  return front(&first) && first.client == CLIENTS_PANEL;
+  return clients_newest_urgent(&first) && first.client == CLIENTS_PANEL;
 }
 
 void view_end()

@@ -168,24 +168,6 @@ bool moves_anew(const ClientWidget &before, const ClientWidget &after)
                      after.text.bytes.begin());
 }
 
-int free_widget_slot(const Client &owner)
-{
-  for (std::size_t slot = 0; slot < owner.widgets.size(); slot++) {
-    if (!owner.widgets[slot].used)
-      return static_cast<int>(slot);
-  }
-  return -1;
-}
-
-// The screen a request names; -1 after answering when there is none.
-int screen_named(const ClientRequest &request)
-{
-  const int screen = client_find_screen(request.client, request.words[1]);
-  if (screen < 0)
-    client_huh_about(request.client, "Unknown screen id", request.words[1]);
-  return screen;
-}
-
 // The frame a new widget goes in: -1 for none; -2 after answering when the
 // request names no frame of the screen.
 int frame_named(const ClientRequest &request, int screen)
@@ -215,7 +197,7 @@ void client_widget_add(const ClientRequest &request)
     client_huh(client, "Usage: widget_add SCREEN WIDGET TYPE [-in FRAME]");
     return;
   }
-  const int screen = screen_named(request);
+  const int screen = client_screen_named(request);
   if (screen < 0)
     return;
   ClientWidget added;
@@ -236,7 +218,7 @@ void client_widget_add(const ClientRequest &request)
   if (added.frame == -2)
     return;
   Client &owner = clients[static_cast<std::size_t>(client)];
-  const int slot = free_widget_slot(owner);
+  const int slot = client_free_slot(owner.widgets);
   if (slot < 0) {
     client_huh(client, "Too many widgets");
     return;
@@ -255,7 +237,7 @@ void client_widget_set(const ClientRequest &request)
     client_huh(client, "Usage: widget_set SCREEN WIDGET ARGUMENTS...");
     return;
   }
-  const int screen = screen_named(request);
+  const int screen = client_screen_named(request);
   if (screen < 0)
     return;
   const int slot = client_find_widget(client, screen, request.words[2]);
@@ -287,7 +269,7 @@ void client_widget_del(const ClientRequest &request)
     client_huh(request.client, "Usage: widget_del SCREEN WIDGET");
     return;
   }
-  const int screen = screen_named(request);
+  const int screen = client_screen_named(request);
   if (screen < 0)
     return;
   const int slot = client_find_widget(request.client, screen, request.words[2]);

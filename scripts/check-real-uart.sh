@@ -28,51 +28,50 @@ started=$SECONDS
 say() { echo "check-real-uart: $*"; }
 
 # ---------------------------------------------------------------------------
-# The cases. Each row: name, mark, lcm-emu's options, the command the guest
-# runs (with busybox's sh), and the checks on its outcome (see "Checks").
-# A row marked "drain" waits on the link's drain that also waits for the
-# UART's transmitter and discards what could not leave: its result is
-# printed but does not fail the stage until the mark is removed.
+# The cases. Each row: name, lcm-emu's options, the command the guest runs
+# (with busybox's sh), and the checks on its outcome (see "Checks").
 
-HELLO_WORLD="00 01 02 03 04 05 06 07 FE 01 02 03 04 05 06 07 FE 06 FE 03 FE 0A FE 09 00 FE 0A \
-48 65 6C 6C 6F FE 09 40 FE 0A 57 6F 72 6C 64"
+# lcm-show's bytes up to its first line, then the whole of lcm-show Hello World.
+HELLO_PREFIX="00 01 02 03 04 05 06 07 FE 01 02 03 04 05 06 07 FE 06 FE 03 FE 0A FE 09 00 FE 0A"
+HELLO_WORLD="$HELLO_PREFIX 48 65 6C 6C 6F FE 09 40 FE 0A 57 6F 72 6C 64"
 EVERY_ENTRY='show_position\ninput_position\n1 5\ndisplay_off\ndisplay_on\nshow_cursor\nhide_cursor\ncursor_home\ncursor_next\ncursor_prev\ncursor_backspace\nclear_screen\nstart_watcher\nstop_watcher\nquit\n'
 TWO_PAGES="'echo one; echo first' 'echo two; echo second'"
 
-names=() marks=() options=() commands=() checks=()
-row() { names+=("$1") marks+=("$2") options+=("$3") commands+=("$4") checks+=("$5"); }
+names=() options=() commands=() checks=()
+row() { names+=("$1") options+=("$2") commands+=("$3") checks+=("$4"); }
 
-#   name             mark   lcm-emu options          the guest's command, then the checks
-row show-hello-world -      ""                       "lcm-show Hello World" \
+#   name             lcm-emu options          the guest's command, then the checks
+row show-hello-world ""                       "lcm-show Hello World" \
   'status 0; no_errors; wire "$HELLO_WORLD"; screen Hello World'
-row line-left-raw    -      ""                       "lcm-show Hello World && stty -a -F /dev/ttyS1" \
+row line-left-raw    ""                       "lcm-show Hello World && stty -a -F /dev/ttyS1" \
   'status 0; output_has "speed 9600 baud"; output_has_words cs8 -parenb -cstopb -icanon -isig -iexten -echo -opost -icrnl -ixon "min = 1"'
-row silent-module    -      "--silent"               "lcm-show Hello World" \
+row silent-module    "--silent"               "lcm-show Hello World" \
   'status 1; error_lines 1; errors_have "/dev/ttyS1"; screen Hello World'
-row two-shows        -      ""                       'lcm-show aaaa bbbb & lcm-show cccc dddd; a=$?; wait $!; echo "status $a $?"' \
+row two-shows        ""                       'lcm-show aaaa bbbb & lcm-show cccc dddd; a=$?; wait $!; echo "status $a $?"' \
   'status 0; no_errors; output_has "status 0 0"; one_whole_pair'
-row console-entries  -      ""                       "printf '$EVERY_ENTRY' | lcm-console" \
+row console-entries  ""                       "printf '$EVERY_ENTRY' | lcm-console" \
   'status 0; no_errors; output_has "LCM is cleared!"; output_has "Button watcher is stopped now!"; wire_as_on_a_pty'
-row watcher-press    -      "--press up@1500+400"    "(echo start_watcher; sleep 4; echo quit) | lcm-console" \
+row watcher-press    "--press up@1500+400"    "(echo start_watcher; sleep 4; echo quit) | lcm-console" \
   'status 0; no_errors; output_has "Up button"; screen "*" " Up pushed "'
-row panel-pages      -      "--press down@2500+300"  "lcm-panel $TWO_PAGES & p=\$!; sleep 6; kill \$p; wait \$p; echo \"status \$?\"" \
+row panel-pages      "--press down@2500+300"  "lcm-panel $TWO_PAGES & p=\$!; sleep 6; kill \$p; wait \$p; echo \"status \$?\"" \
   'status 0; no_errors; output_has "status 0"; wire_has "one" "first" "two" "second"; screen two second'
-row show-to-panel    -      ""                       "lcm-panel 'echo one; echo first' & p=\$!; sleep 2; lcm-show Updating 45%; s=\$?; sleep 1; kill \$p; wait \$p; echo \"status \$s \$?\"" \
+row show-to-panel    ""                       "lcm-panel 'echo one; echo first' & p=\$!; sleep 2; lcm-show Updating 45%; s=\$?; sleep 1; kill \$p; wait \$p; echo \"status \$s \$?\"" \
   'status 0; no_errors; output_has "status 0 0"; wire_has "one" "first" "Updating" "45%"; screen Updating 45%'
-row stuck-last-byte  -      "--stall-after 37"       "lcm-show Hello W" \
+row stuck-last-byte  "--stall-after 37"       "lcm-show Hello W" \
   'status 1; errors_have "the bytes were not sent"; ends_after_last_write 2.5'
-row stuck-last-five  -      "--stall-after 37"       "lcm-show Hello World" \
+row stuck-last-five  "--stall-after 37"       "lcm-show Hello World" \
   'status 1; errors_have "the bytes were not sent"; ends_after_last_write 2.5'
-
-DRAIN_MARK="waits on the drain that also waits for the UART's transmitter and discards what could not leave"
 
 # ---------------------------------------------------------------------------
 # Checks. Each adds to $problems what it finds wrong with the case in $case.
 
 problems=()
 problem() { problems+=("$*"); }
-hex_of() { od -An -tx1 -v "$1" | tr -s ' \n' '  ' | sed 's/^ //; s/ $//' | tr a-f A-F; }
-text_hex() { printf '%s' "$1" | od -An -tx1 -v | tr -s ' \n' '  ' | sed 's/^ //; s/ $//' | tr a-f A-F; }
+# Bytes as upper-case hexadecimal pairs on one line: standard input's, a
+# file's, a text's.
+hex() { od -An -tx1 -v | tr -s ' \n' '  ' | sed 's/^ //; s/ $//' | tr a-f A-F; }
+hex_of() { hex <"$1"; }
+text_hex() { printf '%s' "$1" | hex; }
 
 status() { [ "$guest_status" = "$1" ] || problem "exit status $guest_status, not $1"; }
 no_errors() { [ ! -s "$case/err" ] || problem "standard error is not empty"; }
@@ -126,7 +125,6 @@ one_whole_pair() {
     problem "the wire does not carry one whole run and then the other: $got"
   fi
 }
-HELLO_PREFIX="00 01 02 03 04 05 06 07 FE 01 02 03 04 05 06 07 FE 06 FE 03 FE 0A FE 09 00 FE 0A"
 # The same bytes as the case's command sends through lcm-emu's
 # pseudo-terminal on the host, but for the watcher's button queries, whose
 # number depends on timing.
@@ -420,7 +418,7 @@ show_case() {
   sed 's/^/     /' "$case/trace"
 }
 
-passed=() failed=() waiting=()
+passed=() failed=()
 for index in "${!names[@]}"; do
   name=${names[$index]}
   [ -z "${LCM_VM_CASES:-}" ] || [[ " $LCM_VM_CASES " == *" $name "* ]] || continue
@@ -436,19 +434,8 @@ for index in "${!names[@]}"; do
   fi
   took=$((SECONDS - case_started))
   if [ ${#problems[@]} -eq 0 ]; then
-    if [ "${marks[$index]}" = drain ]; then
-      say "$name: holds (${took} s), though marked as waiting: remove its mark"
-    else
-      say "ok $name (${took} s)"
-    fi
+    say "ok $name (${took} s)"
     passed+=("$name")
-    continue
-  fi
-  if [ "${marks[$index]}" = drain ]; then
-    say "$name: $DRAIN_MARK; not counted yet (${took} s):"
-    printf '   %s\n' "${problems[@]}"
-    show_case "$index"
-    waiting+=("$name")
     continue
   fi
   say "FAIL $name (${took} s):"
@@ -464,7 +451,6 @@ for _ in 1 2 3 4 5 6 7 8 9 10; do
 done
 stop_qemu
 
-[ ${#waiting[@]} -eq 0 ] || say "not counted, waiting on the drain fix: ${waiting[*]}"
 say "the stage took $((SECONDS - started)) s"
 echo "check-real-uart: ${#passed[@]} passed, ${#failed[@]} failed"
 [ ${#failed[@]} -eq 0 ]

@@ -24,24 +24,24 @@ build() {
   cmake --preset "$1" >/dev/null && cmake --build --preset "$1" -j"$(nproc)"
 }
 
-# Everything after the first preset's build, in order, at the lowest
-# priority; each step leaves its output in a log and its status in a file.
+# One step at the lowest priority: its output in $logs/NAME, its status
+# (0 or 1) in $logs/NAME.status.
+step() {
+  local name=$1 status=0
+  shift
+  nice -n 19 "$@" >"$logs/$name" 2>&1 || status=1
+  echo "$status" >"$logs/$name.status"
+}
+
+# Everything after the first preset's build, in order.
 background() {
   local preset
   for preset in "${presets[@]:1}"; do
-    if nice -n 19 bash -c "$(declare -f build); build $preset" >"$logs/build-$preset" 2>&1; then
-      echo 0 >"$logs/build-$preset.status"
-    else
-      echo 1 >"$logs/build-$preset.status"
-    fi
+    step "build-$preset" bash -c "$(declare -f build); build $preset"
   done
+  # The static checks read the default build's compile database.
   if [ "$with_static" = yes ]; then
-    # The static checks read the default build's compile database.
-    if nice -n 19 scripts/check-static.sh >"$logs/static" 2>&1; then
-      echo 0 >"$logs/static.status"
-    else
-      echo 1 >"$logs/static.status"
-    fi
+    step static scripts/check-static.sh
   fi
 }
 
