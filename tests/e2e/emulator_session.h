@@ -6,6 +6,11 @@
 //                                                both end or the patience runs out; done(session)
 //   wait_for_exit(&session)                      read to the end and reap; the exit status, -1 when
 //                                                a signal ended it or it had to be killed
+//   Scratch scratch; scratch.file(name)          a folder of the test's own, removed afterwards
+//   read_file(path)                              a file's bytes, empty when it cannot be read
+//   box(row0, row1)                              the screen lcm-emu draws at the end
+//   StopSignalsBlocked blocked;                  what is spawned meanwhile starts with SIGTERM,
+//                                                SIGINT and SIGHUP blocked
 #ifndef LCM_TESTS_E2E_EMULATOR_SESSION_H
 #define LCM_TESTS_E2E_EMULATOR_SESSION_H
 
@@ -15,7 +20,12 @@
 #include <chrono>
 #include <csignal>
 #include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <initializer_list>
+#include <iterator>
 #include <poll.h>
+#include <pthread.h>
 #include <spawn.h>
 #include <string>
 #include <sys/wait.h>
@@ -114,5 +124,58 @@ inline int wait_for_exit(EmulatorSession *session)
   }
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
+
+// For the wire file, named pipes, sockets and page commands' notes.
+struct Scratch {
+  std::string path;
+  Scratch() : path(::testing::TempDir() + "lcm_test.XXXXXX")
+  {
+    EXPECT_NE(mkdtemp(path.data()), nullptr);
+  }
+  ~Scratch()
+  {
+    std::error_code ignored;
+    std::filesystem::remove_all(path, ignored);
+  }
+  Scratch(const Scratch &) = delete;
+  Scratch &operator=(const Scratch &) = delete;
+  std::string file(const char *name) const
+  {
+    return path + "/" + name;
+  }
+};
+
+inline std::string read_file(const std::string &path)
+{
+  std::ifstream file(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+inline std::string box(const std::string &row0, const std::string &row1)
+{
+  const std::string edge = "+----------------+\n";
+  return edge + "|" + row0 + std::string(16 - row0.size(), ' ') + "|\n|" + row1 +
+         std::string(16 - row1.size(), ' ') + "|\n" + edge;
+}
+
+// As some service managers and shells leave them; the mask is the test
+// thread's, so only what is spawned while this lives inherits it.
+struct StopSignalsBlocked {
+  sigset_t previous{};
+  StopSignalsBlocked()
+  {
+    sigset_t stops;
+    sigemptyset(&stops);
+    for (const int signal_number : {SIGTERM, SIGINT, SIGHUP})
+      sigaddset(&stops, signal_number);
+    pthread_sigmask(SIG_BLOCK, &stops, &previous);
+  }
+  ~StopSignalsBlocked()
+  {
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+  }
+  StopSignalsBlocked(const StopSignalsBlocked &) = delete;
+  StopSignalsBlocked &operator=(const StopSignalsBlocked &) = delete;
+};
 
 #endif

@@ -7,68 +7,24 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
-#include <cstdio>
-#include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
-#include <iterator>
 #include <poll.h>
-#include <pthread.h>
 #include <string>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 #include <vector>
 
+#include "bytes.h"
 #include "emulator_session.h"
 #include "needs_namespaces.h"
 
 namespace {
 
-using Bytes = std::vector<unsigned char>;
 using std::chrono::steady_clock;
 
 const std::string READY = "lcm-emu: the module is on ";
-
-std::string hex(const Bytes &data)
-{
-  std::string result;
-  std::array<char, 4> cell{};
-  for (const unsigned char byte : data) {
-    snprintf(cell.data(), cell.size(), "%02X ", byte);
-    result += cell.data();
-  }
-  return result;
-}
-
-std::string read_file(const std::string &path)
-{
-  std::ifstream file(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-}
-
-// A folder for the wire file and the named pipes, removed afterwards.
-struct Scratch {
-  std::string path;
-  Scratch()
-  {
-    std::string pattern = (getenv("TMPDIR") ? getenv("TMPDIR") : "/tmp") + std::string("/line.XXXXXX");
-    if (mkdtemp(pattern.data()))
-      path = pattern;
-  }
-  ~Scratch()
-  {
-    for (const char *name : {"wire", "line.in", "line.out", "plain"})
-      unlink((path + "/" + name).c_str());
-    rmdir(path.c_str());
-  }
-  Scratch(const Scratch &) = delete;
-  Scratch &operator=(const Scratch &) = delete;
-  std::string file(const char *name) const
-  {
-    return path + "/" + name;
-  }
-};
 
 // The host's end of the line: where the test writes the host's bytes and
 // reads the module's replies.
@@ -143,13 +99,6 @@ bool start_on_line(EmulatorSession *session, const HostEnd &host, const std::vec
   session_spawn(session, words, false);
   return collect_until(session,
                        [](const EmulatorSession &s) { return s.err.find(READY) != std::string::npos; });
-}
-
-std::string box(const std::string &row0, const std::string &row1)
-{
-  const std::string edge = "+----------------+\n";
-  return edge + "|" + row0 + std::string(16 - row0.size(), ' ') + "|\n|" + row1 +
-         std::string(16 - row1.size(), ' ') + "|\n" + edge;
 }
 
 enum class Kind { pseudo_terminal, named_pipes };
@@ -277,32 +226,9 @@ TEST(EmulatorOnALine, RefusesWhatItCannotServe)
   EXPECT_EQ(err, "lcm-emu: " + scratch.file("plain") +
                      ": neither a serial device nor a pair of named pipes " + scratch.file("plain") +
                      ".in and " + scratch.file("plain") + ".out\n");
-  HostEnd host = pseudo_terminal_host();
-  EXPECT_EQ(run_to_end({LCM_EMU_PATH, "--hangup-after", "3", "--line", host.line_path}, &err), 125);
-  EXPECT_EQ(err.rfind("lcm-emu: --hangup-after closes the command's pseudo-terminal", 0), 0U) << err;
-  close_host(&host);
 }
 
-// SIGTERM blocked in the test's thread while this lives: what is spawned
-// meanwhile starts with it blocked.
-struct SigtermBlocked {
-  sigset_t previous{};
-  SigtermBlocked()
-  {
-    sigset_t blocked;
-    sigemptyset(&blocked);
-    sigaddset(&blocked, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &blocked, &previous);
-  }
-  ~SigtermBlocked()
-  {
-    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
-  }
-  SigtermBlocked(const SigtermBlocked &) = delete;
-  SigtermBlocked &operator=(const SigtermBlocked &) = delete;
-};
-
-// Started with SIGTERM blocked, it still stops on SIGTERM, and draws.
+// Started with the stop signals blocked, it still stops on SIGTERM, and draws.
 TEST(EmulatorOnALine, StopsOnSigtermEvenWhenStartedWithItBlocked)
 {
   HostEnd host = pseudo_terminal_host();
@@ -310,7 +236,7 @@ TEST(EmulatorOnALine, StopsOnSigtermEvenWhenStartedWithItBlocked)
   EmulatorSession emulator;
   bool ready = false;
   {
-    const SigtermBlocked blocked;
+    const StopSignalsBlocked blocked;
     ready = start_on_line(&emulator, host, {});
   }
   ASSERT_TRUE(ready) << emulator.err;
@@ -347,23 +273,6 @@ TEST(EmulatorOutput, UnwritableOutputIsStatus125)
       << emulator.err;
 }
 
-// A command's write of several bytes at once is cut at the stall: only what
-// came before is taken, recorded and answered.
-TEST(EmulatorCommand, StallTakesExactlyTheFirstNBytesOfAChunk)
-{
-  SKIP_WITHOUT_NAMESPACES();
-  const Scratch scratch;
-  std::string err;
-  const int status = run_to_end({LCM_EMU_PATH, "--trace", "--wire", scratch.file("wire"), "--stall-after",
-                                 "2", "--", "/bin/sh", "-c",
-                                 R"(stty -F /dev/ttyS1 9600 raw -echo cs8 -parenb -cstopb &&
-                                    printf '\376\012\376\012ab' > /dev/ttyS1)"},
-                                &err);
-  EXPECT_EQ(status, 0) << err;
-  EXPECT_EQ(read_file(scratch.file("wire")), "\xFE\x0A");
-  EXPECT_EQ(err.find("position query", err.find("position query") + 1), std::string::npos) << err;
-}
-
 // The emulator unblocks the signals it handles for itself only: the
 // command starts with the mask the emulator was given.
 TEST(EmulatorCommand, KeepsTheSignalMaskItWasGiven)
@@ -371,13 +280,13 @@ TEST(EmulatorCommand, KeepsTheSignalMaskItWasGiven)
   SKIP_WITHOUT_NAMESPACES();
   EmulatorSession emulator;
   {
-    const SigtermBlocked blocked;
+    const StopSignalsBlocked blocked;
     // No shell between: a shell may set its own mask.
     session_spawn(&emulator, {LCM_EMU_PATH, "--", "grep", "SigBlk", "/proc/self/status"}, false);
   }
   EXPECT_EQ(wait_for_exit(&emulator), 0) << emulator.err;
-  // SIGTERM is signal 15, bit 14 of the mask.
-  EXPECT_EQ(emulator.out.rfind("SigBlk:\t0000000000004000\n", 0), 0U) << emulator.out;
+  // SIGHUP, SIGINT and SIGTERM are signals 1, 2 and 15: bits 0, 1 and 14 of the mask.
+  EXPECT_EQ(emulator.out.rfind("SigBlk:\t0000000000004003\n", 0), 0U) << emulator.out;
 }
 
 } // namespace

@@ -2,6 +2,8 @@
 #ifndef LCM_TESTS_BYTES_H
 #define LCM_TESTS_BYTES_H
 
+#include <array>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -10,6 +12,18 @@ using Bytes = std::vector<unsigned char>;
 inline Bytes text_bytes(const std::string &text)
 {
   return Bytes(text.begin(), text.end());
+}
+
+// "FE 0A ": a failure shows where two streams part.
+inline std::string hex(const Bytes &data)
+{
+  std::string result;
+  std::array<char, 4> cell{};
+  for (const unsigned char byte : data) {
+    snprintf(cell.data(), cell.size(), "%02X ", byte);
+    result += cell.data();
+  }
+  return result;
 }
 
 inline Bytes operator+(Bytes a, const Bytes &b)

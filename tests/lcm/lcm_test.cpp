@@ -134,18 +134,6 @@ TEST_F(Driver, PositionRepliesAreDecodedOrRefused)
   EXPECT_EQ(fake_read_count(), 2);
 }
 
-// A reply that is no position is not clamped to: the row gets all 16 bytes,
-// as when the module is silent.
-TEST_F(Driver, WriteAfterAReplyThatIsNoPositionSendsSixteenBytesAndFails)
-{
-  const Bytes twenty = text_bytes("ABCDEFGHIJKLMNOPQRST");
-  fake_queue_replies({0xA5});
-  errno = 0;
-  EXPECT_EQ(lcm_write(20, twenty.data()), -1);
-  EXPECT_EQ(errno, EBADMSG);
-  EXPECT_EQ(fake_sent(), (Bytes{0xFE, 0x0A} + text_bytes("ABCDEFGHIJKLMNOP")));
-}
-
 TEST_F(Driver, KeyRepliesAreDecoded)
 {
   const std::pair<unsigned char, int> cases[] = {{0x0E, KEY_UP},   {0x07, KEY_DOWN}, {0x0D, KEY_RIGHT},

@@ -1,6 +1,8 @@
-// A display client for the panel's end-to-end tests: lines sent on the
-// panel's Unix socket, replies and events read with a generous bound.
+// A display client for the panel's tests: lines sent on the panel's Unix
+// socket, replies and events read with a generous bound.
 //
+//   connect_to(path)                one try; the connected descriptor, or -1
+//   send_all(fd, bytes)             the bytes in one send, or the test fails
 //   client_connect(&client, path)   connect once the panel has made the socket; false after the patience
 //   client_send(client, lines)      send request lines, each ended by a newline, in one piece
 //   client_expect(&client, line)    read lines until this one (kept in client.seen); false after the patience
@@ -32,18 +34,31 @@ struct PanelClient {
   }
 };
 
-inline bool client_connect(PanelClient *client, const std::string &path)
+inline int connect_to(const std::string &path)
 {
+  const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
   path.copy(address.sun_path, sizeof address.sun_path - 1);
+  if (connect(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) < 0) {
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+inline void send_all(int fd, const std::string &bytes)
+{
+  ASSERT_EQ(send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL), static_cast<ssize_t>(bytes.size()));
+}
+
+inline bool client_connect(PanelClient *client, const std::string &path)
+{
   const auto bound = std::chrono::steady_clock::now() + SESSION_PATIENCE;
   while (std::chrono::steady_clock::now() < bound) {
-    client->fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (connect(client->fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) == 0)
+    client->fd = connect_to(path);
+    if (client->fd >= 0)
       return true;
-    close(client->fd);
-    client->fd = -1;
     usleep(20000);
   }
   return false;
@@ -55,7 +70,7 @@ inline void client_send(const PanelClient &client, std::initializer_list<std::st
   std::string whole;
   for (const std::string &line : lines)
     whole += line + "\n";
-  ASSERT_EQ(send(client.fd, whole.data(), whole.size(), MSG_NOSIGNAL), static_cast<ssize_t>(whole.size()));
+  send_all(client.fd, whole);
 }
 
 inline bool client_expect(PanelClient *client, const std::string &line)

@@ -9,12 +9,8 @@
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <sstream>
 #include <string>
-#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -28,28 +24,6 @@ struct Session : EmulatorSession {
   std::string wire_path;
   int status = -1;
   Bytes wire;
-};
-
-inline std::string read_file(const std::string &path)
-{
-  std::ifstream file(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-}
-
-// A scratch folder of the test's own, for the wire and page commands' notes.
-struct Scratch {
-  std::string path;
-  Scratch() : path(::testing::TempDir() + "panel_e2e.XXXXXX")
-  {
-    EXPECT_NE(mkdtemp(path.data()), nullptr);
-  }
-  ~Scratch()
-  {
-    std::error_code ignored;
-    std::filesystem::remove_all(path, ignored);
-  }
-  Scratch(const Scratch &) = delete;
-  Scratch &operator=(const Scratch &) = delete;
 };
 
 // lcm-emu --trace --wire FILE OPTIONS -- lcm-panel ARGUMENTS, standard
@@ -103,12 +77,6 @@ inline Bytes drawn(const Session &run)
                   run.wire.begin() + static_cast<long>(std::min(run.wire.size(), INIT_SEQUENCE.size()))),
             INIT_SEQUENCE);
   return without_key_queries(run.wire, INIT_SEQUENCE.size());
-}
-
-inline std::string box(const std::string &row0, const std::string &row1)
-{
-  return "+----------------+\n|" + row0 + std::string(16 - row0.size(), ' ') + "|\n|" + row1 +
-         std::string(16 - row1.size(), ' ') + "|\n+----------------+\n";
 }
 
 inline std::string panel_lines(const std::string &err)

@@ -28,14 +28,6 @@ inline Bytes panel_row(int number, const std::string &text)
   return panel_cells(number, 0, text + std::string(16 - text.size(), ' '));
 }
 
-// Cells sent while the module does not answer: their position query gets no
-// reply, so the cursor is not put back on column 15.
-inline Bytes panel_blind_cells(int number, int column, const std::string &text)
-{
-  const auto base = static_cast<unsigned char>(number * 64 + column);
-  return Bytes{0xFE, 0x09, base, 0xFE, 0x0A} + text_bytes(text);
-}
-
 using Screen = std::pair<std::string, std::string>;
 
 // The glass as the panel believes it, for screens that follow one another:
