@@ -9,6 +9,7 @@
 #include <sys/prctl.h>
 
 #include "panel_internal.h"
+#include "server.h"
 
 volatile std::sig_atomic_t panel_stop;
 

@@ -1,7 +1,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "clients.h"
+#include "server.h"
 #include "panel.h"
 
 namespace {

@@ -5,9 +5,6 @@
 //   panel_parse_options(argc, argv, &options, error, size)  0, or -1 with a usage error in error
 //   page_output_begin(&output)           start reading a page's output: both rows blank
 //   page_output_feed(&output, data, n)   take n more bytes of the output; lines after the second are dropped
-//   panel_shown_byte(byte)               how a byte of text is shown: '?' for a control byte, DEL or 0xFE
-//   panel_row_from_bytes(&row, text, n)  a row from n bytes of text: the first 16, padded with spaces
-//   panel_row_from_text(&row, text)      a row from a text: its first 16 bytes, padded with spaces
 //   panel_page_after(page, count, key)   the page a key leads to, wrapping round; page itself for other keys
 //   panel_press(&held, reply)            the key whose press starts with this button reply, or 0
 //   page_run_start(&run, command, now, timeout)  run a command with /bin/sh; 0, or -1 with errno
@@ -39,15 +36,13 @@
 #include <sys/types.h>
 
 #include "lcm.h"
+#include "text.h"
 
 constexpr int PANEL_MAX_PAGES = 64;
 constexpr int PANEL_MAX_ACTIONS = 16;
 constexpr int PANEL_MAX_LISTEN = 8;
 // One column is left for the menu's '>' and the question's '?'.
 constexpr int PANEL_MAX_LABEL = LCM_COLUMNS - 1;
-
-using PanelRow = std::array<unsigned char, LCM_COLUMNS>;
-using PanelRows = std::array<PanelRow, LCM_ROWS>;
 
 struct PanelOptions {
   int every_ms = 5000;
@@ -128,10 +123,6 @@ extern volatile std::sig_atomic_t panel_stop;
 
 void page_output_begin(PageOutput *output);
 void page_output_feed(PageOutput *output, const unsigned char *data, std::size_t length);
-[[nodiscard]] unsigned char panel_shown_byte(unsigned char byte);
-void panel_row_from_bytes(PanelRow *row, const char *text, std::size_t length);
-void panel_row_from_text(PanelRow *row, const char *text);
-
 [[nodiscard]] int panel_page_after(int page, int count, int key);
 [[nodiscard]] int panel_press(int *held, int reply);
 

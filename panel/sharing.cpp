@@ -7,7 +7,7 @@
 #include <sys/stat.h>
 #include <sys/un.h>
 
-#include "clients.h"
+#include "server.h"
 #include "panel_internal.h"
 
 namespace {

@@ -34,6 +34,7 @@ fi
 echo "== cppcheck"
 cppcheck --enable=warning,style,performance,portability --error-exitcode=1 --inline-suppr \
   --std=c++17 --quiet --suppress=missingIncludeSystem --suppress=useStlAlgorithm \
-  -I serial -I lcm -I console -I panel -I emulator app lcm serial console panel emulator || status=1
+  -I serial -I lcm -I console -I text -I clients -I server -I panel -I emulator \
+  app lcm serial console text clients server panel emulator || status=1
 
 exit "$status"

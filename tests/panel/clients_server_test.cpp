@@ -15,8 +15,8 @@
 #include <unistd.h>
 #include <vector>
 
-#include "clients.h"
 #include "panel_client.h"
+#include "server.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include "clients.h"
+#include "server.h"
 #include "server_internal.h"
 
 namespace {

@@ -1,6 +1,7 @@
-// Display clients of the panel: the client protocol, the clients' screens and
-// widgets in fixed memory, their rendering into the panel's rows, and the
-// sockets the clients connect on. Internal to the panel.
+// Display clients: the client protocol, the clients' screens and widgets in
+// fixed memory, and their rendering into rows of the glass. Pure: no
+// sockets, no clock (times come in as arguments), nothing printed; the
+// server carries the bytes and the panel decides what shows.
 //
 //   clients_reset()                       forget every client and the hand-over; all slots free
 //   clients_open()                        take a client slot for a new connection; its number, or -1
@@ -32,11 +33,6 @@
 //   clients_hand_over_waiting()           whether a client waits for the answer to its lcm_show
 //   clients_hand_over_answer(reply)       send the waiting client its answer ("success" or "huh? ...")
 //   clients_render(handle, now, &rows)    a screen drawn into two rows at a time; 0, or -1 for a stale handle
-//   server_parse_address(text, &address) ADDR:PORT or [ADDR6]:PORT into a socket address; 0, or -1 (EINVAL)
-//   server_listen_unix(path, group)       serve on a Unix socket, mode 0660, of group; 0, or -1 with errno
-//   server_listen_tcp(address)            serve on a TCP address; 0, or -1 with errno
-//   server_poll(now)                      accept, read, run and answer, within a bound; never waits
-//   server_stop()                         close every connection and listener, remove the Unix socket
 //
 // Limits: 16 clients, 32 screens and 64 widgets a client, request lines of
 // 8 KiB, texts of 256 bytes (longer ones are cut), ids of 32 bytes. Every
@@ -44,15 +40,13 @@
 // panel's rules: 16 bytes, spaces for blank; a byte 0xFE, any other byte
 // below 0x20 and 0x7F show as '?'. Times are milliseconds on the monotonic
 // clock.
-#ifndef LCM_PANEL_CLIENTS_H
-#define LCM_PANEL_CLIENTS_H
+#ifndef LCM_CLIENTS_CLIENTS_H
+#define LCM_CLIENTS_CLIENTS_H
 
 #include <array>
 #include <cstddef>
-#include <sys/socket.h>
-#include <sys/types.h>
 
-#include "panel.h"
+#include "text.h"
 
 constexpr int CLIENTS_MAX = 16;
 constexpr int CLIENTS_SCREENS = 32;
@@ -103,11 +97,6 @@ struct ClientWord {
 constexpr int CLIENTS_WORDS_MAX = 48;
 using ClientWords = std::array<ClientWord, CLIENTS_WORDS_MAX>;
 
-struct ServerAddress {
-  sockaddr_storage storage{};
-  socklen_t length = 0;
-};
-
 void clients_reset();
 [[nodiscard]] int clients_open();
 void clients_remove(int client);
@@ -143,11 +132,5 @@ void clients_send_key(int client, const char *key);
 void clients_hand_over_answer(const char *reply);
 
 [[nodiscard]] int clients_render(const ScreenHandle &handle, long long now_ms, PanelRows *rows);
-
-[[nodiscard]] int server_parse_address(const char *text, ServerAddress *address);
-[[nodiscard]] int server_listen_unix(const char *path, gid_t group);
-[[nodiscard]] int server_listen_tcp(const ServerAddress &address);
-void server_poll(long long now_ms);
-void server_stop();
 
 #endif

@@ -24,8 +24,8 @@
 //   client_keep_id(&id, word)             a word as an id; -1 when it is too long to keep whole
 //   client_free_slot(slots)               the first client, screen, widget or key record not in use, or -1
 //   client_same(text, word)               whether a kept text holds exactly the word's bytes
-#ifndef LCM_PANEL_CLIENT_RECORDS_H
-#define LCM_PANEL_CLIENT_RECORDS_H
+#ifndef LCM_CLIENTS_CLIENT_RECORDS_H
+#define LCM_CLIENTS_CLIENT_RECORDS_H
 
 #include <algorithm>
 #include <array>

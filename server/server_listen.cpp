@@ -9,7 +9,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
-#include "clients.h"
+#include "server.h"
 #include "server_internal.h"
 
 namespace {
