@@ -124,20 +124,11 @@ int lcm_query(unsigned char code, unsigned char *reply)
   return result;
 }
 
+// lcm_get_key's results: a KEY_ code, or the reply itself for anything else.
 int lcm_decode_key(unsigned char reply)
 {
-  switch (reply) {
-  case 0x0E:
-    return KEY_UP;
-  case 0x07:
-    return KEY_DOWN;
-  case 0x0D:
-    return KEY_RIGHT;
-  case 0x0B:
-    return KEY_LEFT;
-  default:
-    return reply;
-  }
+  const int key = lcm_key_of(reply);
+  return key != 0 ? key : reply;
 }
 
 int lcm_send_text(int count, const unsigned char *text)
@@ -250,6 +241,30 @@ int lcm_key()
   return lcm_decode_key(reply);
 }
 
+int lcm_buttons()
+{
+  unsigned char reply = 0;
+  if (lcm_query(LCM_GET_KEY, &reply) < 0)
+    return -1;
+  return reply;
+}
+
+// For a caller that keeps its own picture of the glass: the module puts each
+// byte at the cursor and moves on, so the position just set is where the
+// text lands.
+int lcm_place_and_send(int row, int column, int length, const unsigned char *text)
+{
+  lcm_start_once();
+  if (column < 0 || column > LAST_COLUMN) {
+    errno = EINVAL;
+    return -1;
+  }
+  if (lcm_place(row, column) < 0)
+    return -1;
+  const int room = LCM_COLUMNS - column;
+  return lcm_send_text(text == nullptr || length < 0 ? 0 : (length < room ? length : room), text);
+}
+
 int lcm_drain_output()
 {
   lcm_start_once();
@@ -318,6 +333,33 @@ int lcm_move(int kind)
 int lcm_get_key()
 {
   return lcm_whole(lcm_key);
+}
+
+int lcm_get_buttons()
+{
+  return lcm_whole(lcm_buttons);
+}
+
+// Each button clears its own bit: exactly one bit clear is one button.
+int lcm_key_of(int reply)
+{
+  switch (reply) {
+  case 0x0E:
+    return KEY_UP;
+  case 0x07:
+    return KEY_DOWN;
+  case 0x0D:
+    return KEY_RIGHT;
+  case 0x0B:
+    return KEY_LEFT;
+  default:
+    return 0;
+  }
+}
+
+int lcm_write_at(int row, int column, int length, const unsigned char *text)
+{
+  return lcm_whole([=] { return lcm_place_and_send(row, column, length, text); });
 }
 
 int lcm_drain()

@@ -8,6 +8,9 @@
 //   lcm_write(length, text)       write text at the cursor, clamped to its row
 //   lcm_move(kind)                MOVE_HOME, MOVE_NEXT, MOVE_PREV or MOVE_BACKSPACE
 //   lcm_get_key()                 ask for the buttons: a KEY_ code or the raw reply
+//   lcm_get_buttons()             ask for the buttons: the raw reply (0x0F: none held)
+//   lcm_key_of(reply)             the KEY_ code of a reply that holds exactly one button, else 0
+//   lcm_write_at(row, column, n, text)  place the cursor and write there, cut at the row's end, no query
 //   lcm_drain()                   wait until every byte sent has left the host
 //   lcm_hold()                    keep other threads out of the driver until lcm_release
 //   lcm_release()                 end one lcm_hold (holds nest)
@@ -55,6 +58,9 @@ int lcm_get_pos(int *row_out, int *column_out);
 int lcm_write(int length, const unsigned char *text);
 int lcm_move(int kind);
 int lcm_get_key();
+int lcm_get_buttons();
+[[nodiscard]] int lcm_key_of(int reply);
+int lcm_write_at(int row, int column, int length, const unsigned char *text);
 int lcm_drain();
 void lcm_hold();
 void lcm_release();

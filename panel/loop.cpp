@@ -21,13 +21,13 @@ constexpr int EXIT_PORT_FAILURE = 1;
 constexpr int BUTTON_REPLY_BITS = 0x0F;
 
 const PanelOptions *settings;
-// The reply to the last answered button query.
-int held;
+// The buttons as the answered queries tell them.
+PanelButtons buttons;
 bool module_away;
 long long next_refresh_ms;
 // What the panel wants on the glass: the screen in view, drawn again in
 // full when the module comes back and at every refresh.
-PanelRows wanted;
+PanelGlass wanted;
 
 // 0 when the panel can go on; -1 (errno kept) when the port failed for good.
 // A query that got no reply or a garbled one, or bytes that could not leave,
@@ -52,12 +52,12 @@ void schedule_refresh(long long now)
 int restore(long long now)
 {
   schedule_refresh(now);
-  return check(screen_restore(wanted));
+  return check(screen_restore(wanted.rows));
 }
 
 int take_key(long long now)
 {
-  int reply = lcm_get_key();
+  int reply = lcm_get_buttons();
   if (reply > BUTTON_REPLY_BITS) {
     errno = EBADMSG;
     reply = -1;
@@ -70,18 +70,19 @@ int take_key(long long now)
     if (restore(now) < 0)
       return -1;
   }
-  const int key = panel_press(&held, reply);
+  const int key = panel_press(&buttons, reply, now);
   if (key != 0)
     view_press(key, now);
+  view_held(buttons.held, now - buttons.held_since_ms, now);
   return 0;
 }
 
 int show_in_view(long long now)
 {
-  view_rows(now, &wanted);
+  view_glass(now, &wanted);
   if (now >= next_refresh_ms)
     return restore(now);
-  return check(screen_show(wanted));
+  return check(screen_show(wanted.rows));
 }
 
 // lcm-show waits until its lines are on the glass and the bytes have left
@@ -137,14 +138,14 @@ const char *panel_reason(int error, char *buffer, std::size_t size)
 int panel_run(const PanelOptions &options)
 {
   settings = &options;
-  held = 0;
+  buttons = PanelButtons{};
   module_away = false;
   (void)prctl(PR_SET_CHILD_SUBREAPER, 1, 0, 0, 0);
   const long long start = panel_now_ms();
   ring_begin(options, start);
   actions_begin(options);
   view_begin(options, start);
-  view_rows(start, &wanted);
+  view_glass(start, &wanted);
   // The port's lock comes first: a second panel on the same port stops
   // there, before it could take the first one's socket.
   if (screen_start() < 0)

@@ -11,13 +11,15 @@ int panel_page_after(int page, int count, int key)
   return page;
 }
 
-// A press acts once, when it starts: the reply before it held no button or
-// another one. Replies outside the four key codes (none held, several held)
-// start nothing.
-int panel_press(int *held, int reply)
+// A press acts once, when it starts; the time a button has been held alone
+// is kept for the presses that last.
+int panel_press(PanelButtons *buttons, int reply, long long now_ms)
 {
-  const int before = *held;
-  *held = reply;
-  const bool is_key = reply == KEY_UP || reply == KEY_DOWN || reply == KEY_RIGHT || reply == KEY_LEFT;
-  return is_key && reply != before ? reply : 0;
+  const int key = lcm_key_of(reply);
+  const bool starts = key != 0 && buttons->released;
+  if (key != buttons->held || starts)
+    buttons->held_since_ms = now_ms;
+  buttons->held = key;
+  buttons->released = reply == 0x0F;
+  return starts ? key : 0;
 }

@@ -6,7 +6,7 @@
 //   page_output_begin(&output)           start reading a page's output: both rows blank
 //   page_output_feed(&output, data, n)   take n more bytes of the output; lines after the second are dropped
 //   panel_page_after(page, count, key)   the page a key leads to, wrapping round; page itself for other keys
-//   panel_press(&held, reply)            the key whose press starts with this button reply, or 0
+//   panel_press(&buttons, reply, now)    the key whose press starts with this button reply, or 0
 //   page_run_start(&run, command, now, timeout)  run a command with /bin/sh; 0, or -1 with errno
 //   page_run_poll(&run, now)             PAGE_RUN_BUSY, PAGE_RUN_DONE (run.status set) or PAGE_RUN_TIMED_OUT
 //   page_run_cancel(&run)                kill a running command with its whole pipeline
@@ -64,6 +64,34 @@ struct PanelOptions {
   int action_count = 0;
   std::array<const char *, PANEL_MAX_ACTIONS> action_labels{};
   std::array<const char *, PANEL_MAX_ACTIONS> action_commands{};
+};
+
+// The buttons as the answered queries tell them. A press starts only on a
+// reply that holds exactly one button right after one that held none: a
+// chord, a reply outside the protocol or a button still held starts
+// nothing until every button has been let go.
+struct PanelButtons {
+  // The last answered reply held no button.
+  bool released = false;
+  // The one button held now (a KEY_ code), 0 for none or for a chord.
+  int held = 0;
+  long long held_since_ms = 0;
+};
+
+// What the panel wants the module to show: the rows, the module's cursor
+// (shown at a cell or hidden) and whether the display is on.
+constexpr int GLASS_LIGHT_ON = 0;
+constexpr int GLASS_LIGHT_OFF = 1;
+// Off and on about once a second, and about four times a second.
+constexpr int GLASS_LIGHT_BLINK = 2;
+constexpr int GLASS_LIGHT_FLASH = 3;
+
+struct PanelGlass {
+  PanelRows rows{};
+  bool cursor = false;
+  int cursor_row = 0;
+  int cursor_column = 0;
+  int light = GLASS_LIGHT_ON;
 };
 
 struct PageOutput {
@@ -124,7 +152,7 @@ extern volatile std::sig_atomic_t panel_stop;
 void page_output_begin(PageOutput *output);
 void page_output_feed(PageOutput *output, const unsigned char *data, std::size_t length);
 [[nodiscard]] int panel_page_after(int page, int count, int key);
-[[nodiscard]] int panel_press(int *held, int reply);
+[[nodiscard]] int panel_press(PanelButtons *buttons, int reply, long long now_ms);
 
 [[nodiscard]] int page_run_start(PageRun *run, const char *command, long long now_ms, int timeout_ms);
 [[nodiscard]] int page_run_poll(PageRun *run, long long now_ms);

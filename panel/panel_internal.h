@@ -22,8 +22,9 @@
 //   actions_end()                   kill the action's command, if one runs
 //   view_begin(options, now)        the menu closed, no client's screen in view
 //   view_press(key, now)            hand a press to the front-most layer that takes it
-//   view_tend(now)                  tend menu, action and ring; count time in view; listen and ignore
-//   view_rows(now, &rows)           the screen in view
+//   view_held(key, held_ms, now)    after every answered query: the one button held (0: none) and for how
+//   long view_tend(now)                  tend menu, action and ring; count time in view; listen and ignore
+//   view_glass(now, &glass)         the screen in view, with its cursor and light
 //   view_shows_hand_over()          whether lcm-show's lines are the screen in view
 //   view_end()                      kill the page's and the action's commands
 //   sharing_start(options)          serve display clients; 0, or -1 when a --listen address failed (said)
@@ -59,8 +60,9 @@ void actions_end();
 
 void view_begin(const PanelOptions &options, long long now_ms);
 void view_press(int key, long long now_ms);
+void view_held(int key, long long held_ms, long long now_ms);
 void view_tend(long long now_ms);
-void view_rows(long long now_ms, PanelRows *rows);
+void view_glass(long long now_ms, PanelGlass *glass);
 [[nodiscard]] bool view_shows_hand_over();
 void view_end();
 

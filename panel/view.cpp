@@ -103,14 +103,19 @@ void view_tend(long long now_ms)
   tell_clients(shown_screen());
 }
 
-void view_rows(long long now_ms, PanelRows *rows)
+void view_held(int /*key*/, long long /*held_ms*/, long long /*now_ms*/)
 {
+}
+
+void view_glass(long long now_ms, PanelGlass *glass)
+{
+  *glass = PanelGlass{};
   ScreenHandle first;
-  if (clients_newest_urgent(&first) && clients_render(first, now_ms, rows) == 0)
+  if (clients_newest_urgent(&first) && clients_render(first, now_ms, &glass->rows) == 0)
     return;
-  if (menu_rows(menu, rows))
+  if (menu_rows(menu, &glass->rows))
     return;
-  ring_rows(now_ms, rows);
+  ring_rows(now_ms, &glass->rows);
 }
 
 bool view_shows_hand_over()

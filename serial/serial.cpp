@@ -2,6 +2,7 @@
 #include "serial_internal.h"
 
 #include <array>
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstdio>
@@ -31,6 +32,8 @@ int port_opened;
 // whatever was queued since instead of waiting for it again.
 bool output_stuck;
 bool exit_close_registered;
+// Set once, from any thread or a signal handler, by a program that stops.
+std::atomic<bool> waits_stopped{false};
 
 constexpr const char *DEVICE_VARIABLE = "LCM_DEVICE";
 
@@ -65,14 +68,17 @@ long long port_clock_us()
 // Tries until the attempt settles (1 done, -1 failed, errno kept) or bound_us
 // has passed since the first try, pausing between tries; 0 when the time ran
 // out with the attempt still unsettled. Its last try comes after the bound.
-template <typename Attempt> int port_retry(long long bound_us, useconds_t pause_us, Attempt attempt)
+// A stoppable wait also ends as unsettled, after a try, once the program
+// has stopped waiting.
+template <typename Attempt>
+int port_retry(long long bound_us, useconds_t pause_us, bool stoppable, Attempt attempt)
 {
   const long long start = port_clock_us();
   for (;;) {
     const int settled = attempt();
     if (settled != 0)
       return settled;
-    if (port_clock_us() - start >= bound_us)
+    if (port_clock_us() - start >= bound_us || (stoppable && waits_stopped.load(std::memory_order_relaxed)))
       return 0;
     usleep(pause_us);
   }
@@ -155,7 +161,7 @@ int port_move_above_standard(int opened)
 // 0 once the lock is held, or -1 with errno (EBUSY when another holds it).
 int port_lock(int descriptor)
 {
-  const int settled = port_retry(LOCK_BOUND_US, LOCK_PAUSE_US, [descriptor] {
+  const int settled = port_retry(LOCK_BOUND_US, LOCK_PAUSE_US, false, [descriptor] {
     if (flock(descriptor, LOCK_EX | LOCK_NB) == 0)
       return 1;
     return errno == EWOULDBLOCK || errno == EINTR ? 0 : -1;
@@ -260,6 +266,11 @@ int port_is_open()
   return port_opened;
 }
 
+void port_stop_waiting()
+{
+  waits_stopped.store(true, std::memory_order_relaxed);
+}
+
 // A port that stays busy is waited out afresh after every partial success.
 int port_write(const unsigned char *data, int length)
 {
@@ -274,7 +285,7 @@ int port_write(const unsigned char *data, int length)
   int done = 0;
   for (;;) {
     ssize_t written = 0;
-    const int settled = port_retry(BUSY_BOUND_US, BUSY_PAUSE_US, [&] {
+    const int settled = port_retry(BUSY_BOUND_US, BUSY_PAUSE_US, true, [&] {
       written = write(fd, data + done, static_cast<size_t>(length - done));
       if (written >= 0)
         return 1;
@@ -300,7 +311,7 @@ int port_read(unsigned char *buffer, int length)
     return -1;
   }
   int waiting = 0;
-  const int settled = port_retry(POLL_BOUND_US, POLL_PAUSE_US, [&] {
+  const int settled = port_retry(POLL_BOUND_US, POLL_PAUSE_US, true, [&] {
     if (ioctl(fd, FIONREAD, &waiting) < 0)
       return -1;
     return waiting >= length ? 1 : 0;
@@ -330,7 +341,7 @@ int port_drain()
     errno = EBADF;
     return -1;
   }
-  const int settled = port_retry(DRAIN_BOUND_US, DRAIN_PAUSE_US, port_output_sent);
+  const int settled = port_retry(DRAIN_BOUND_US, DRAIN_PAUSE_US, false, port_output_sent);
   if (settled < 0)
     return -1;
   if (settled == 0) {

@@ -8,13 +8,16 @@
 //   port_drain()            wait up to a second until every byte written has left the UART; 0 or -1
 //   port_close()            let the output go (or drop it if it could not leave), close, unlock
 //   port_is_open()          1 while a port is open, 0 before, after a failed open and after close
+//   port_stop_waiting()     from now on a reply is not waited for and a busy port is given up at once
 //
 // One program at a time: the open takes an exclusive lock on the port and
 // waits up to 2 s for another holder to let go. Only a terminal device is
 // driven. The port never takes descriptor 0, 1 or 2 and is closed on exec.
 // A device path of 80 bytes or more is refused, never cut.
 //
-// Every wait is bounded by the monotonic clock. Output that could not leave
+// Every wait is bounded by the monotonic clock, and a program that is
+// stopping may cut the waits for replies and for a busy port short
+// (port_stop_waiting, safe in a signal handler); the drain still waits. Output that could not leave
 // (the drain gave up, or the port stayed busy) is dropped at once, and the
 // port is closed at exit, so that no program waits out the kernel's closing
 // wait for bytes that will never go.
@@ -47,5 +50,6 @@ int port_open(std::uint16_t port_number);
 [[nodiscard]] int port_drain();
 void port_close();
 [[nodiscard]] int port_is_open();
+void port_stop_waiting();
 
 #endif

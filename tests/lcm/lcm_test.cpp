@@ -36,6 +36,46 @@ TEST_F(Driver, PlainCommandsAreTwoBytesEach)
     EXPECT_EQ(w.bytes.size(), 1U) << "every byte goes out in a write of its own";
 }
 
+// Only a reply with exactly one button held names a key; lcm_get_key's
+// results stay as they were for the others, and the raw reply is kept.
+TEST_F(Driver, ButtonRepliesAsKeysAndRaw)
+{
+  const std::vector<std::pair<int, int>> replies_and_keys = {
+      {0x0E, KEY_UP}, {0x07, KEY_DOWN}, {0x0D, KEY_RIGHT}, {0x0B, KEY_LEFT}, {0x0F, 0}, {0x09, 0},
+      {0x03, 0},      {0x01, 0},        {0x02, 0},         {0x04, 0},        {0x00, 0}, {0xFE, 0},
+  };
+  for (const auto &[reply, key] : replies_and_keys) {
+    EXPECT_EQ(lcm_key_of(reply), key) << reply;
+    fake_queue_replies({static_cast<unsigned char>(reply)});
+    EXPECT_EQ(lcm_get_buttons(), reply);
+  }
+  EXPECT_EQ(lcm_key_of(-1), 0);
+  EXPECT_EQ(lcm_key_of(0x10E), 0);
+  fake_set_responder([](unsigned char) { return -1; });
+  EXPECT_EQ(lcm_get_buttons(), -1);
+  EXPECT_EQ(errno, ETIMEDOUT);
+}
+
+// The caller knows where the text lands: no position query, nothing past
+// the row's end, no move after it, and 0xFE never goes as text.
+TEST_F(Driver, WriteAtPlacesThenSendsWithoutAQuery)
+{
+  const unsigned char text[] = {'a', 'b', 0xFE, 'c', 'd', 'e'};
+  EXPECT_EQ(lcm_write_at(1, 2, 3, text), 0);
+  EXPECT_EQ(lcm_write_at(0, 13, 6, text), 0);
+  EXPECT_EQ(lcm_write_at(0, 0, 0, text), 0);
+  EXPECT_EQ(fake_sent(),
+            (Bytes{0xFE, 0x09, 0x42, 'a', 'b', '?', 0xFE, 0x09, 0x0D, 'a', 'b', '?', 0xFE, 0x09, 0x00}));
+  fake_reset();
+  EXPECT_EQ(lcm_write_at(2, 0, 1, text), -1);
+  EXPECT_EQ(errno, EINVAL);
+  EXPECT_EQ(lcm_write_at(0, 16, 1, text), -1);
+  EXPECT_EQ(errno, EINVAL);
+  EXPECT_EQ(lcm_write_at(0, -1, 1, text), -1);
+  EXPECT_EQ(fake_sent(), Bytes{});
+  EXPECT_EQ(fake_read_count(), 0);
+}
+
 TEST_F(Driver, DisplayWithAnyNonzeroFlagTurnsItOn)
 {
   for (const int on : {2, 0x80, 0xFF})

@@ -84,17 +84,42 @@ TEST(Paging, DownAndRightForwardUpAndLeftBackWrappingRound)
   EXPECT_EQ(panel_page_after(1, 3, 0x0F), 1);
 }
 
-TEST(Presses, ActOnceWhenTheyStart)
+TEST(Presses, StartOnlyOnOneButtonRightAfterNone)
 {
-  // Replies as the driver hands them on: 15 for none held, 10 for Up with Left.
-  const std::vector<std::pair<int, int>> replies_and_presses = {
-      {15, 0},          {KEY_UP, KEY_UP},     {KEY_UP, 0}, {KEY_UP, 0},          {15, 0},
-      {KEY_UP, KEY_UP}, {KEY_DOWN, KEY_DOWN}, {10, 0},     {KEY_LEFT, KEY_LEFT}, {0xA5, 0},
+  // Raw replies: 0x0F none held, 0x0E Up, 0x07 Down, 0x0D Right, 0x0B Left;
+  // 0x09 is Right with Left, 0x03 Down with Left.
+  struct Case {
+    int reply;
+    int press;
+    int held;
   };
-  int held = 0;
-  for (size_t i = 0; i < replies_and_presses.size(); i++)
-    EXPECT_EQ(panel_press(&held, replies_and_presses[i].first), replies_and_presses[i].second)
+  const std::vector<Case> cases = {
+      {0x0D, 0, KEY_RIGHT}, // held since before the first look: no press
+      {0x0F, 0, 0},
+      {0x0E, KEY_UP, KEY_UP},
+      {0x0E, 0, KEY_UP},
+      {0x0F, 0, 0},
+      {0x0D, KEY_RIGHT, KEY_RIGHT},
+      {0x09, 0, 0},         // Left tapped while Right is down
+      {0x0D, 0, KEY_RIGHT}, // Right alone again: not a fresh press
+      {0x0F, 0, 0},
+      {0x03, 0, 0},        // a chord is no press
+      {0x0B, 0, KEY_LEFT}, // nor what is left of it
+      {0x0F, 0, 0},
+      {0xA5, 0, 0},
+      {0x0D, 0, KEY_RIGHT},
+      {0x0F, 0, 0},
+      {0x01, 0, 0},
+      {0x0F, 0, 0},
+      {0x0B, KEY_LEFT, KEY_LEFT},
+  };
+  PanelButtons buttons;
+  for (size_t i = 0; i < cases.size(); i++) {
+    EXPECT_EQ(panel_press(&buttons, cases[i].reply, static_cast<long long>(i)), cases[i].press)
         << "reply " << i;
+    EXPECT_EQ(buttons.held, cases[i].held) << "reply " << i;
+  }
+  EXPECT_EQ(buttons.held_since_ms, static_cast<long long>(cases.size() - 1));
 }
 
 // The options point into the argument vector, so the words stay here.

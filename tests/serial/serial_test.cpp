@@ -183,6 +183,24 @@ TEST_F(Link, ReadOfSilenceGivesUpAfterAboutASecond)
   EXPECT_EQ(events.size(), 2001U) << "no read call for nothing";
 }
 
+// A stopping program waits neither for a reply nor for a busy port; the
+// flag is for good, so the check runs in a process of its own.
+TEST_F(Link, StoppedWaitsEndAfterOneTry)
+{
+  open_port();
+  in_fresh_process([] {
+    port_stop_waiting();
+    unsigned char byte = 0x77;
+    EXPECT_EQ(port_read(&byte, 1), 0);
+    EXPECT_EQ(events, (Events{"ioctl"}));
+    events.clear();
+    script.writes_busy = true;
+    const unsigned char bytes[2] = {1, 2};
+    EXPECT_EQ(port_write(bytes, 2), 0);
+    EXPECT_EQ(events, (Events{"write 2", "tcflush " + std::to_string(TCOFLUSH)}));
+  });
+}
+
 TEST_F(Link, FailedByteCountEndsTheReadAtOnce)
 {
   open_port();
