@@ -26,7 +26,8 @@
 // reply that came too late never answers a later query. Results: 0 (or a key
 // code) on success; -1 with errno set on failure, ETIMEDOUT when the module
 // did not answer a query or the output did not leave the host within a
-// second, EBADMSG when a position reply was no position (its top bit set;
+// second, EBADMSG when a position reply was no position (its top bit set, or,
+// right after the cursor was placed on a cell, any other cell than that one;
 // nothing is clamped to it), EBADF when the port could not be opened, EINVAL
 // for a row other than 0 or 1.
 #ifndef LCM_LCM_LCM_H

@@ -151,6 +151,31 @@ TEST(LcmShow, SilentModuleIsAFailureButTheTextIsShown)
   });
 }
 
+// One reply with a low bit flipped: the home move is answered 0x08 instead of
+// 0x00, or the move to row 1 is answered 0x00. Neither row is cut to fit it;
+// the run says so and fails.
+TEST(LcmShow, ReplyContradictingThePositionJustSetCutsNoRow)
+{
+  const Bytes nineteen = text_bytes("ABCDEFGHIJKLMNOPQRS");
+  const Bytes sixteen(nineteen.begin(), nineteen.begin() + 16);
+  in_fresh_process([&] {
+    fake_queue_replies({0x33, 0x08, 0x40});
+    const ShowRun run = run_show({"lcm-show", "ABCDEFGHIJKLMNOPQRS", "World"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "lcm-show: /dev/ttyS1: the display module's reply was not a position\n");
+    EXPECT_EQ(fake_sent(),
+              (HELLO_WORLD_HEAD + sixteen + Bytes{0xFE, 0x09, 0x40, 0xFE, 0x0A} + text_bytes("World")));
+  });
+  in_fresh_process([&] {
+    fake_queue_replies({0x33, 0x00, 0x00});
+    const ShowRun run = run_show({"lcm-show", "Hello", "ABCDEFGHIJKLMNOPQRS"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "lcm-show: /dev/ttyS1: the display module's reply was not a position\n");
+    EXPECT_EQ(fake_sent(),
+              (HELLO_WORLD_HEAD + text_bytes("Hello") + Bytes{0xFE, 0x09, 0x40, 0xFE, 0x0A} + sixteen));
+  });
+}
+
 TEST(LcmShow, UnopenedPortIsAFailureWithoutASecondMessage)
 {
   in_fresh_process([] {

@@ -24,10 +24,11 @@ int cursor_at_row_1(unsigned char code)
   return code == 0x0B ? next_key_reply.exchange(0x0F) : -1;
 }
 
-// Up held down for good, the cursor at row 1, column 5.
+// Up held down for good, the cursor at row 1, column 0, where the watcher
+// places it before each write.
 int up_held(unsigned char code)
 {
-  return code == 0x0A ? 0x45 : 0x0E;
+  return code == 0x0A ? 0x40 : 0x0E;
 }
 
 // Past the expected head, only button queries.
@@ -145,7 +146,7 @@ TEST_F(Watcher, StopWaitsForThePassInHandAndNothingFollowsIt)
   std::this_thread::sleep_for(100ms);
   EXPECT_EQ(fake_sent(), at_stop);
   (void)::testing::internal::GetCapturedStdout();
-  const Bytes last_echo = text_bytes(" Up pushed ") + Bytes{0xFE, 0x09, 0x4F};
+  const Bytes last_echo = Bytes{0xFE, 0x09, 0x40, 0xFE, 0x0A} + text_bytes(" Up pushed ");
   ASSERT_GE(at_stop.size(), last_echo.size());
   EXPECT_EQ(Bytes(at_stop.end() - static_cast<long>(last_echo.size()), at_stop.end()), last_echo)
       << "the echo in hand is finished";
@@ -206,12 +207,11 @@ TEST_F(Watcher, SharesTheDriverWithTheForegroundWithoutSplittingCommands)
       ASSERT_EQ(writes[i].thread, thread) << "text split at write " << i;
       text += static_cast<char>(writes[i].bytes.at(0));
     }
-    // From column 5 both the wipe and the echo fill the row's last 11 cells.
-    EXPECT_TRUE(text == std::string(11, ' ') || text == " Up pushed ") << text;
+    EXPECT_TRUE(text == std::string(16, ' ') || text == " Up pushed ") << text;
   }
   EXPECT_EQ(static_cast<int>(queries), fake_read_count());
 
-  const std::set<std::string> foreground = {"Cursor is located on row 1, column 5 now.",
+  const std::set<std::string> foreground = {"Cursor is located on row 1, column 0 now.",
                                             "Turn display on now!", "Cursor is moved to next column now!",
                                             "Don't show cursor now!"};
   std::istringstream lines(output);
