@@ -44,6 +44,8 @@ int opens;
 int reads;
 int write_calls;
 int discard_calls;
+long holder;
+std::vector<std::string> holder_paths;
 
 void note_traffic(const std::string &what)
 {
@@ -82,6 +84,8 @@ void fake_reset()
   write_calls = 0;
   discard_calls = 0;
   after_prefix = false;
+  holder = 0;
+  holder_paths.clear();
 }
 
 std::vector<unsigned char> fake_sent()
@@ -169,6 +173,18 @@ int fake_write_count()
 {
   std::lock_guard<std::mutex> guard(lock);
   return write_calls;
+}
+
+void fake_set_holder(long pid)
+{
+  std::lock_guard<std::mutex> guard(lock);
+  holder = pid;
+}
+
+std::vector<std::string> fake_holder_paths()
+{
+  std::lock_guard<std::mutex> guard(lock);
+  return holder_paths;
 }
 
 const char *port_name(std::uint16_t port_number)
@@ -274,4 +290,11 @@ int port_is_open()
 {
   std::lock_guard<std::mutex> guard(lock);
   return opened ? 1 : 0;
+}
+
+long port_holder(const char *path)
+{
+  std::lock_guard<std::mutex> guard(lock);
+  holder_paths.emplace_back(path);
+  return holder;
 }
