@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <deque>
 #include <mutex>
 
@@ -187,8 +188,12 @@ std::vector<std::string> fake_holder_paths()
   return holder_paths;
 }
 
+// As the link's: LCM_DEVICE names the device when set.
 const char *port_name(std::uint16_t port_number)
 {
+  const char *chosen = getenv("LCM_DEVICE"); // NOLINT(concurrency-mt-unsafe)
+  if (chosen != nullptr && chosen[0] != '\0')
+    return chosen;
   thread_local std::array<char, sizeof devicename> name{};
   snprintf(name.data(), name.size(), "/dev/ttyS%01d", port_number - 1);
   return name.data();
