@@ -337,13 +337,14 @@ TEST(LcmShow, PanelsReasonIsPrintedHarmlessly)
       {"connect x\nhuh? \x1b]0;owned\x07\x1b[2J\rgone\x9b\n", "?]0;owned??[2J?gone?"},
       {"connect x\n" + std::string(3000, 'y'), "lcm-panel answered with a line too long to be an answer"},
       {"connect x\nhuh? " + std::string(600, 'z') + "\n", std::string(255, 'z')}};
-  for (const auto &[answer, reason] : cases) {
+  for (const auto &answer_and_reason : cases) {
     in_fresh_process([&] {
       fake_set_holder(getpid());
-      const SocketListener panel(answer);
+      const SocketListener panel(answer_and_reason.first);
       const ShowRun run = run_show({"lcm-show", "Hello", "World"});
       EXPECT_EQ(run.status, 1);
-      EXPECT_EQ(run.err, "lcm-show: /dev/ttyS1: lcm-panel could not show the lines: " + reason + "\n");
+      EXPECT_EQ(run.err, "lcm-show: /dev/ttyS1: lcm-panel could not show the lines: " +
+                             answer_and_reason.second + "\n");
       EXPECT_EQ(fake_open_count(), 0);
     });
   }

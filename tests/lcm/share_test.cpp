@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
+#include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <string>
@@ -38,7 +39,8 @@ protected:
     ASSERT_EQ(unsetenv("LCM_DEVICE"), 0);
     if (master >= 0)
       close(master);
-    ASSERT_EQ(system(("rm -rf " + folder).c_str()), 0);
+    std::error_code ignored;
+    std::filesystem::remove_all(folder, ignored);
   }
 
   // The path lcm_share_path gives for the device, or "-1 ERRNO".
@@ -54,7 +56,7 @@ protected:
 
   std::string link_to(const std::string &target, const std::string &name) const
   {
-    const std::string path = folder + "/" + name;
+    std::string path = folder + "/" + name;
     EXPECT_EQ(symlink(target.c_str(), path.c_str()), 0);
     return path;
   }

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
+#include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <string>
@@ -41,7 +42,8 @@ protected:
   {
     wraps_reset();
     close(master);
-    ASSERT_EQ(system(("rm -rf " + folder).c_str()), 0);
+    std::error_code ignored;
+    std::filesystem::remove_all(folder, ignored);
   }
 
   // A descriptor of the slave's own, locked as the link locks the port.
@@ -56,7 +58,7 @@ protected:
   // A lock table of the given lines, as /proc/locks shows them.
   std::string table(const std::string &lines) const
   {
-    const std::string path = folder + "/locks";
+    std::string path = folder + "/locks";
     std::ofstream(path) << lines;
     return path;
   }

@@ -169,8 +169,6 @@ ssize_t __wrap_readlink(const char *path, char *buffer, size_t size)
 {
   if (strcmp(path, "/proc/self") != 0 || script.proc_self.empty())
     return __real_readlink(path, buffer, size);
-  const size_t length = std::min(size, script.proc_self.size());
-  memcpy(buffer, script.proc_self.data(), length);
-  return static_cast<ssize_t>(length);
+  return static_cast<ssize_t>(script.proc_self.copy(buffer, size));
 }
 }
