@@ -32,17 +32,9 @@ bool lcm_is_named_in_dev(const char *name, const struct stat &node)
 // refuses before opening gets no name.
 int lcm_device_name(const char *device, char *name, std::size_t size)
 {
-  if (strlen(device) >= sizeof devicename) {
-    errno = ENAMETOOLONG;
-    return -1;
-  }
   struct stat node {};
-  if (stat(device, &node) < 0)
+  if (port_device(device, &node) < 0)
     return -1;
-  if (!S_ISCHR(node.st_mode)) {
-    errno = ENOTTY;
-    return -1;
-  }
   std::array<char, PATH_MAX> resolved{};
   if (realpath(device, resolved.data()) == nullptr)
     return -1;

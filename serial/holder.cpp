@@ -135,18 +135,9 @@ long port_lock_holder(const struct stat &port)
 
 long port_holder(const char *path)
 {
-  if (strlen(path) >= sizeof devicename) {
-    errno = ENAMETOOLONG;
-    return -1;
-  }
   struct stat port {};
-  if (stat(path, &port) < 0)
+  if (port_device(path, &port) < 0)
     return -1;
-  // Only a terminal is ever driven, and a terminal is a character device.
-  if (!S_ISCHR(port.st_mode)) {
-    errno = ENOTTY;
-    return -1;
-  }
   return port_lock_holder(port);
 }
 

@@ -163,24 +163,27 @@ TEST(LcmShow, SilentModuleIsAFailureButTheTextIsShown)
 // the run says so and fails.
 TEST(LcmShow, ReplyContradictingThePositionJustSetCutsNoRow)
 {
-  const Bytes nineteen = text_bytes("ABCDEFGHIJKLMNOPQRS");
-  const Bytes sixteen(nineteen.begin(), nineteen.begin() + 16);
-  in_fresh_process([&] {
-    fake_queue_replies({0x33, 0x08, 0x40});
-    const ShowRun run = run_show({"lcm-show", "ABCDEFGHIJKLMNOPQRS", "World"});
-    EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.err, "lcm-show: /dev/ttyS1: the display module's reply was not a position\n");
-    EXPECT_EQ(fake_sent(),
-              (HELLO_WORLD_HEAD + sixteen + Bytes{0xFE, 0x09, 0x40, 0xFE, 0x0A} + text_bytes("World")));
-  });
-  in_fresh_process([&] {
-    fake_queue_replies({0x33, 0x00, 0x00});
-    const ShowRun run = run_show({"lcm-show", "Hello", "ABCDEFGHIJKLMNOPQRS"});
-    EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.err, "lcm-show: /dev/ttyS1: the display module's reply was not a position\n");
-    EXPECT_EQ(fake_sent(),
-              (HELLO_WORLD_HEAD + text_bytes("Hello") + Bytes{0xFE, 0x09, 0x40, 0xFE, 0x0A} + sixteen));
-  });
+  const std::string nineteen = "ABCDEFGHIJKLMNOPQRS";
+  const Bytes sixteen = text_bytes(nineteen.substr(0, 16));
+  struct Case {
+    Bytes replies;
+    std::string line1;
+    std::string line2;
+    Bytes row0;
+    Bytes row1;
+  };
+  const Case cases[] = {{{0x33, 0x08, 0x40}, nineteen, "World", sixteen, text_bytes("World")},
+                        {{0x33, 0x00, 0x00}, "Hello", nineteen, text_bytes("Hello"), sixteen}};
+  for (const Case &c : cases) {
+    in_fresh_process([&c] {
+      for (const unsigned char reply : c.replies)
+        fake_queue_replies({reply});
+      const ShowRun run = run_show({"lcm-show", c.line1, c.line2});
+      EXPECT_EQ(run.status, 1);
+      EXPECT_EQ(run.err, "lcm-show: /dev/ttyS1: the display module's reply was not a position\n");
+      EXPECT_EQ(fake_sent(), (HELLO_WORLD_HEAD + c.row0 + Bytes{0xFE, 0x09, 0x40, 0xFE, 0x0A} + c.row1));
+    });
+  }
 }
 
 TEST(LcmShow, UnopenedPortIsAFailureWithoutASecondMessage)
