@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include "lcm.h"
+#include "serial.h"
 
 namespace {
 
@@ -27,6 +28,11 @@ constexpr int REPLIES = 3;
 
 constexpr std::size_t QUOTED_LINE_MAX = 2 * LCM_COLUMNS + 2;
 
+// What next_line found.
+constexpr int LINE_READ = 0;
+constexpr int LINE_NONE = -1;
+constexpr int LINE_TOO_LONG = -2;
+
 struct Exchange {
   int fd = -1;
   long long deadline_ms = 0;
@@ -36,9 +42,13 @@ struct Exchange {
   std::size_t reason_size = 0;
 };
 
+// The reason may be the panel's own words: no byte of it may act on the
+// user's terminal.
 int fail(Exchange *exchange, const char *why)
 {
   snprintf(exchange->reason, exchange->reason_size, "%s", why);
+  for (char *c = exchange->reason; *c != '\0'; c++)
+    *c = *c >= ' ' && *c <= '~' ? *c : '?';
   return HANDOVER_FAILED;
 }
 
@@ -83,6 +93,17 @@ int open_socket()
   return moved;
 }
 
+// The process that listens on the other end, in this process's pids; 0 when
+// it is not one this process can see.
+long peer_of(int socket_fd)
+{
+  ucred peer{};
+  socklen_t length = sizeof peer;
+  if (getsockopt(socket_fd, SOL_SOCKET, SO_PEERCRED, &peer, &length) < 0 || length != sizeof peer)
+    return 0;
+  return peer.pid;
+}
+
 // 0 once connected; -1 when nothing listens there (no panel). A panel whose
 // queue of new connections is full is waited for.
 int connect_panel(Exchange *exchange, const char *path)
@@ -121,8 +142,9 @@ int send_all(Exchange *exchange, const char *text, std::size_t length)
   return 0;
 }
 
-// The next line from the panel, without its newline; -1 at the end of the
-// connection or of the patience.
+// The next line from the panel, without its newline, cut to size: LINE_READ;
+// LINE_NONE at the end of the connection or of the patience; LINE_TOO_LONG
+// for a line that does not fit the input buffer.
 int next_line(Exchange *exchange, char *line, std::size_t size)
 {
   for (;;) {
@@ -132,18 +154,18 @@ int next_line(Exchange *exchange, char *line, std::size_t size)
       snprintf(line, size, "%.*s", static_cast<int>(length), exchange->input.data());
       exchange->kept -= length + 1;
       memmove(exchange->input.data(), end + 1, exchange->kept);
-      return 0;
+      return LINE_READ;
     }
     // A line longer than the buffer is no answer of a panel's.
     if (exchange->kept == exchange->input.size())
-      return -1;
+      return LINE_TOO_LONG;
     pollfd ready{exchange->fd, POLLIN, 0};
     if (poll(&ready, 1, remaining_ms(*exchange)) <= 0)
-      return -1;
+      return LINE_NONE;
     const ssize_t count = recv(exchange->fd, exchange->input.data() + exchange->kept,
                                exchange->input.size() - exchange->kept, 0);
     if (count == 0 || (count < 0 && errno != EAGAIN && errno != EINTR))
-      return -1;
+      return LINE_NONE;
     if (count > 0)
       exchange->kept += static_cast<std::size_t>(count);
   }
@@ -161,7 +183,10 @@ int read_answers(Exchange *exchange)
 {
   std::array<char, 512> line{};
   for (int reply = 1; reply <= REPLIES;) {
-    if (next_line(exchange, line.data(), line.size()) < 0)
+    const int found = next_line(exchange, line.data(), line.size());
+    if (found == LINE_TOO_LONG)
+      return fail(exchange, "lcm-panel answered with a line too long to be an answer");
+    if (found != LINE_READ)
       return fail(exchange, remaining_ms(*exchange) == 0 ? "lcm-panel did not answer in time"
                                                          : "lcm-panel closed the connection");
     if (is_event(line.data()))
@@ -194,17 +219,21 @@ int handover_request(const HandoverLine &first, const HandoverLine &second, char
 
 } // namespace
 
+// Only the process that holds the port may show the lines: whatever else
+// answers on the socket (a program that took the path first) is not
+// told them, and a holder this process cannot name is no panel either.
 int handover_show(const HandoverLine &first, const HandoverLine &second, char *reason,
                   std::size_t reason_size)
 {
-  std::array<char, 108> path{};
-  if (lcm_share_path(path.data(), path.size()) < 0)
+  const long holder = port_holder(lcm_port_name());
+  std::array<char, sizeof(sockaddr_un::sun_path)> path{};
+  if (holder <= 0 || lcm_share_path(path.data(), path.size()) < 0)
     return HANDOVER_NO_PANEL;
   Exchange exchange;
   exchange.deadline_ms = now_ms() + PATIENCE_MS;
   exchange.reason = reason;
   exchange.reason_size = reason_size;
-  if (connect_panel(&exchange, path.data()) < 0) {
+  if (connect_panel(&exchange, path.data()) < 0 || peer_of(exchange.fd) != holder) {
     if (exchange.fd >= 0)
       close(exchange.fd);
     return HANDOVER_NO_PANEL;

@@ -3,9 +3,12 @@
 //   handover_show(first, second, reason, size)  HANDOVER_NO_PANEL, HANDOVER_SHOWN or HANDOVER_FAILED
 //
 // While lcm-panel runs it holds the port, and it takes other programs' text on
-// its socket (lcm_share_path). With no panel answering there, nothing is sent
-// and lcm-show drives the port itself. The lines arrive already cut to 16
-// bytes; a control byte goes as '?', and the panel shows 0xFE as '?' too.
+// its socket (lcm_share_path). The lines go only to the process that holds
+// the port's lock (port_holder) and listens there; with no such panel,
+// nothing is sent and lcm-show drives the port itself. The lines arrive
+// already cut to 16 bytes; a control byte goes as '?', and the panel shows
+// 0xFE as '?' too. A reason from the panel comes with every byte outside
+// printable ASCII as '?'.
 #ifndef LCM_APP_HANDOVER_H
 #define LCM_APP_HANDOVER_H
 
@@ -17,7 +20,7 @@ struct HandoverLine {
   int length;
 };
 
-// No panel answers on the socket: nothing was sent.
+// No panel holding the port answers on the socket: nothing was sent.
 constexpr int HANDOVER_NO_PANEL = 0;
 // The panel reports the rows drawn and the bytes gone from the host.
 constexpr int HANDOVER_SHOWN = 1;

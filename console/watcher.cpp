@@ -101,15 +101,15 @@ void report_found()
 
 } // namespace
 
-// A query without a reply (-1) names no button, nor does any reply outside
-// the four key codes.
+// A query without a reply (-1) names no button, nor does a chord of two or
+// more buttons or any reply outside the four one-button replies.
 void *button_watcher(void * /*unused*/)
 {
   bool answering = true;
   while (watcher_run.load() != 0) {
     usleep(WATCH_PAUSE_US);
-    const int key = lcm_get_key();
-    if (key < 0) {
+    const int reply = lcm_get_buttons();
+    if (reply < 0) {
       const int error = errno;
       if (answering)
         report_lost(error);
@@ -121,7 +121,7 @@ void *button_watcher(void * /*unused*/)
     if (!answering)
       report_found();
     answering = true;
-    report_key(key & 0xFF);
+    report_key(lcm_key_of(reply));
   }
   pthread_exit(nullptr);
 }

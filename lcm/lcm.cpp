@@ -47,6 +47,11 @@ pthread_once_t lcm_once = PTHREAD_ONCE_INIT;
 // written under the mutex.
 bool reply_owed;
 
+// The cell the last command on the line placed the cursor on, or -1 once
+// anything else has followed it; read and written under the mutex. The
+// module answers a position query right after such a command with that cell.
+int placed_cell = -1;
+
 void lcm_start()
 {
   port_open(LCM_PORT);
@@ -69,6 +74,7 @@ int lcm_send(unsigned char byte)
 
 int lcm_send_command(unsigned char code)
 {
+  placed_cell = -1;
   if (lcm_send(LCM_PREFIX) < 0)
     return -1;
   return lcm_send(code);
@@ -98,10 +104,14 @@ int lcm_drop_owed_reply()
 // The query and the reading of its reply share one hold of the lock, so no
 // other thread's command can come between them. Whatever waits unread before
 // the command bytes came too late for an earlier query and is dropped.
-int lcm_query(unsigned char code, unsigned char *reply)
+// placed_before (may be null) gets the cell the cursor was placed on by the
+// command just before the query, or -1.
+int lcm_query(unsigned char code, unsigned char *reply, int *placed_before)
 {
   lcm_start_once();
   pthread_mutex_lock(&mutex);
+  if (placed_before)
+    *placed_before = placed_cell;
   int result = lcm_drop_owed_reply();
   if (result == 0)
     result = port_discard_input();
@@ -134,6 +144,8 @@ int lcm_decode_key(unsigned char reply)
 int lcm_send_text(int count, const unsigned char *text)
 {
   pthread_mutex_lock(&mutex);
+  if (count > 0)
+    placed_cell = -1;
   int result = 0;
   for (int i = 0; i < count && result == 0; i++)
     result = lcm_send(text[i] == LCM_PREFIX ? TEXT_STAND_IN : text[i]);
@@ -141,13 +153,15 @@ int lcm_send_text(int count, const unsigned char *text)
   return result;
 }
 
-// A reply with the top bit set is line noise or another writer's byte, not
-// a place to clamp text to: the query failed, though nothing is owed.
+// A reply with the top bit set, or one that names another cell than the one
+// the cursor was placed on just before, is line noise or another writer's
+// byte, not a place to clamp text to: the query failed, though nothing is owed.
 int lcm_position(int *row_out, int *column_out)
 {
   unsigned char reply = 0;
-  int result = lcm_query(LCM_GET_POS, &reply);
-  if (result == 0 && (reply & NOT_A_POSITION) != 0) {
+  int placed = -1;
+  int result = lcm_query(LCM_GET_POS, &reply, &placed);
+  if (result == 0 && ((reply & NOT_A_POSITION) != 0 || (placed >= 0 && reply != placed))) {
     reply = 0;
     errno = EBADMSG;
     result = -1;
@@ -172,6 +186,9 @@ int lcm_place(int row, int column)
   int result = lcm_send_command(LCM_SET_POS);
   if (result == 0)
     result = lcm_send(where);
+  // A column past the row's end names no cell: what the module then reports is its own.
+  if (result == 0 && column >= 0 && column <= LAST_COLUMN)
+    placed_cell = where;
   pthread_mutex_unlock(&mutex);
   return result;
 }
@@ -236,7 +253,7 @@ int lcm_move_cursor(int kind)
 int lcm_key()
 {
   unsigned char reply = 0;
-  if (lcm_query(LCM_GET_KEY, &reply) < 0)
+  if (lcm_query(LCM_GET_KEY, &reply, nullptr) < 0)
     return -1;
   return lcm_decode_key(reply);
 }
@@ -244,7 +261,7 @@ int lcm_key()
 int lcm_buttons()
 {
   unsigned char reply = 0;
-  if (lcm_query(LCM_GET_KEY, &reply) < 0)
+  if (lcm_query(LCM_GET_KEY, &reply, nullptr) < 0)
     return -1;
   return reply;
 }

@@ -26,9 +26,17 @@
 // reply that came too late never answers a later query. Results: 0 (or a key
 // code) on success; -1 with errno set on failure, ETIMEDOUT when the module
 // did not answer a query or the output did not leave the host within a
-// second, EBADMSG when a position reply was no position (its top bit set;
+// second, EBADMSG when a position reply was no position (its top bit set, or,
+// right after the cursor was placed on a cell, any other cell than that one;
 // nothing is clamped to it), EBADF when the port could not be opened, EINVAL
 // for a row other than 0 or 1.
+//
+// The socket is $LCM_PANEL_SOCKET when set, else one in LCM_SHARE_FOLDER named
+// after the device itself, whatever path leads to it: /dev/lcd, a link to
+// /dev/ttyS1, gives ttyS1.sock; a device with no node of its own name in /dev
+// gives char-MAJOR-MINOR.sock. A device path the port's open refuses before
+// opening (80 bytes or more, missing, not a character device) has no socket:
+// -1 with errno, as for a path that does not fit size.
 #ifndef LCM_LCM_LCM_H
 #define LCM_LCM_LCM_H
 

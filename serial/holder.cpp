@@ -1,6 +1,8 @@
 // Who holds the port's lock, as the system's lock table tells it: the name
-// in the line of a failed open ("in use by another program (pid 4, lcm-panel)").
+// in the line of a failed open ("in use by another program (pid 4, lcm-panel)"),
+// and the program another may hand its text to.
 #include <array>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -9,6 +11,7 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include "serial.h"
 #include "serial_internal.h"
 
 namespace {
@@ -39,7 +42,8 @@ int port_lock_fields(char *line, std::array<char *, 6> *fields)
 }
 
 // One line of /proc/locks, e.g. "1: FLOCK  ADVISORY  WRITE 1234 00:05:17 0 EOF":
-// the holder's pid when the line is a granted flock on the given inode, else 0.
+// the holder's pid when the line is a granted flock on the given inode by a
+// process this /proc can name, else 0.
 // The device is written as hexadecimal major:minor, the inode in decimal.
 long port_lock_line_holder(char *line, const struct stat &port)
 {
@@ -60,34 +64,43 @@ long port_lock_line_holder(char *line, const struct stat &port)
   if (*end != '\0' || major_number != major(port.st_dev) || minor_number != minor(port.st_dev) ||
       inode != port.st_ino)
     return 0;
-  return pid;
+  // 0 is a holder outside this PID namespace.
+  return pid > 0 ? pid : 0;
 }
 
-// The process that holds the lock on the open descriptor, as the system's
-// lock table tells it; 0 when it does not.
-long port_lock_holder(int descriptor)
+// The lock table counts pids as the PID namespace of the /proc it is read
+// from; they are this process's only when /proc/self names this process.
+bool port_proc_counts_our_pids()
 {
-  struct stat port {};
-  if (fstat(descriptor, &port) < 0)
-    return 0;
-  const int locks = open("/proc/locks", O_RDONLY | O_CLOEXEC);
-  if (locks < 0)
-    return 0;
+  std::array<char, 32> self{};
+  const ssize_t length = readlink("/proc/self", self.data(), self.size() - 1);
+  if (length <= 0)
+    return false;
+  char *end = nullptr;
+  const long pid = strtol(self.data(), &end, 10);
+  return end == self.data() + length && pid == static_cast<long>(getpid());
+}
+
+// Reads the lock table until a line names the node's holder: its pid; 0 when
+// the whole table names none; -1 with errno when it cannot be read through
+// (EFBIG past LOCKS_READ_LIMIT).
+long port_scan_locks(int locks, const struct stat &port)
+{
   std::array<char, 4096> buffer{};
   size_t kept = 0;
-  size_t total = 0;
-  long holder = 0;
-  while (holder == 0 && total < LOCKS_READ_LIMIT) {
+  for (size_t total = 0; total < LOCKS_READ_LIMIT;) {
     const ssize_t count = read(locks, buffer.data() + kept, buffer.size() - 1 - kept);
     if (count <= 0)
-      break;
+      return count;
     total += static_cast<size_t>(count);
     kept += static_cast<size_t>(count);
     buffer[kept] = '\0';
     char *line = buffer.data();
-    for (char *end = strchr(line, '\n'); end != nullptr && holder == 0; end = strchr(line, '\n')) {
+    for (char *end = strchr(line, '\n'); end != nullptr; end = strchr(line, '\n')) {
       *end = '\0';
-      holder = port_lock_line_holder(line, port);
+      const long holder = port_lock_line_holder(line, port);
+      if (holder > 0)
+        return holder;
       line = end + 1;
     }
     // A line that fills the whole buffer is not one of the table's.
@@ -96,16 +109,43 @@ long port_lock_holder(int descriptor)
     kept -= static_cast<size_t>(line - buffer.data());
     memmove(buffer.data(), line, kept);
   }
+  errno = EFBIG;
+  return -1;
+}
+
+// The process that holds the lock on the node, as the system's lock table
+// tells it; 0 when none does, -1 with errno when the table cannot tell.
+long port_lock_holder(const struct stat &port)
+{
+  if (!port_proc_counts_our_pids()) {
+    errno = ESRCH;
+    return -1;
+  }
+  const int locks = open("/proc/locks", O_RDONLY | O_CLOEXEC);
+  if (locks < 0)
+    return -1;
+  const long holder = port_scan_locks(locks, port);
+  const int error = errno;
   close(locks);
+  errno = error;
   return holder;
 }
 
 } // namespace
 
+long port_holder(const char *path)
+{
+  struct stat port {};
+  if (port_device(path, &port) < 0)
+    return -1;
+  return port_lock_holder(port);
+}
+
 // "in use by another program", with the holder's pid and name when known.
 void port_describe_busy(int descriptor, char *reason, size_t size)
 {
-  const long holder = port_lock_holder(descriptor);
+  struct stat port {};
+  const long holder = fstat(descriptor, &port) == 0 ? port_lock_holder(port) : -1;
   if (holder <= 0) {
     snprintf(reason, size, "in use by another program");
     return;

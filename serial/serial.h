@@ -9,6 +9,8 @@
 //   port_close()            let the output go (or drop it if it could not leave), close, unlock
 //   port_is_open()          1 while a port is open, 0 before, after a failed open and after close
 //   port_stop_waiting()     from now on a reply is not waited for and a busy port is given up at once
+//   port_device(path, &node) the device at path, as the open would take it; 0, or -1 if it would refuse it
+//   port_holder(path)       the pid holding the port's lock on the device at path; 0 if none, or -1
 //
 // One program at a time: the open takes an exclusive lock on the port and
 // waits up to 2 s for another holder to let go. Only a terminal device is
@@ -22,6 +24,14 @@
 // port is closed at exit, so that no program waits out the kernel's closing
 // wait for bytes that will never go.
 //
+// port_device and port_holder fail (-1, errno) for a path that port_open
+// would refuse before opening it: ENAMETOOLONG, the errno of stat, ENOTTY for
+// anything but a character device. Links are followed: the node is the
+// device's, and the lock is on it. The lock's holder is told as the system's
+// lock table (/proc/locks) tells it, in this process's pids; port_holder also
+// fails when the table cannot be read through or counts the pids of another
+// PID namespace (ESRCH). A holder this process cannot see counts as none.
+//
 // The link never prints apart from the one line on standard error when the
 // open fails ("/dev/ttyS1: REASON"); every other failure is a -1 with errno
 // left for the caller. While no port is open, the other operations touch no
@@ -30,6 +40,7 @@
 #define LCM_SERIAL_SERIAL_H
 
 #include <cstdint>
+#include <sys/stat.h>
 #include <termios.h>
 
 extern int fd;
@@ -51,5 +62,7 @@ int port_open(std::uint16_t port_number);
 void port_close();
 [[nodiscard]] int port_is_open();
 void port_stop_waiting();
+[[nodiscard]] int port_device(const char *path, struct stat *node);
+[[nodiscard]] long port_holder(const char *path);
 
 #endif

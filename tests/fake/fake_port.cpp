@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <deque>
 #include <mutex>
 
@@ -44,6 +45,8 @@ int opens;
 int reads;
 int write_calls;
 int discard_calls;
+long holder;
+std::vector<std::string> holder_paths;
 
 void note_traffic(const std::string &what)
 {
@@ -82,6 +85,8 @@ void fake_reset()
   write_calls = 0;
   discard_calls = 0;
   after_prefix = false;
+  holder = 0;
+  holder_paths.clear();
 }
 
 std::vector<unsigned char> fake_sent()
@@ -171,8 +176,24 @@ int fake_write_count()
   return write_calls;
 }
 
+void fake_set_holder(long pid)
+{
+  std::lock_guard<std::mutex> guard(lock);
+  holder = pid;
+}
+
+std::vector<std::string> fake_holder_paths()
+{
+  std::lock_guard<std::mutex> guard(lock);
+  return holder_paths;
+}
+
+// As the link's: LCM_DEVICE names the device when set.
 const char *port_name(std::uint16_t port_number)
 {
+  const char *chosen = getenv("LCM_DEVICE"); // NOLINT(concurrency-mt-unsafe)
+  if (chosen != nullptr && chosen[0] != '\0')
+    return chosen;
   thread_local std::array<char, sizeof devicename> name{};
   snprintf(name.data(), name.size(), "/dev/ttyS%01d", port_number - 1);
   return name.data();
@@ -274,4 +295,11 @@ int port_is_open()
 {
   std::lock_guard<std::mutex> guard(lock);
   return opened ? 1 : 0;
+}
+
+long port_holder(const char *path)
+{
+  std::lock_guard<std::mutex> guard(lock);
+  holder_paths.emplace_back(path);
+  return holder;
 }

@@ -16,6 +16,8 @@
 //   fake_read_count()            how many times port_read ran
 //   fake_write_count()           how many times port_write ran, refused calls included
 //   fake_discard_count()         how many times port_discard_input ran (once a query), refused calls included
+//   fake_set_holder(pid)         what port_holder answers for every path (0, none, at the reset)
+//   fake_holder_paths()          each path port_holder was asked about, in order
 #ifndef LCM_TESTS_FAKE_PORT_H
 #define LCM_TESTS_FAKE_PORT_H
 
@@ -46,5 +48,7 @@ int fake_open_count();
 int fake_read_count();
 int fake_write_count();
 int fake_discard_count();
+void fake_set_holder(long pid);
+std::vector<std::string> fake_holder_paths();
 
 #endif

@@ -187,6 +187,15 @@ TEST_F(Driver, KeyRepliesAreDecoded)
   }
 }
 
+// A case of its own: the module's cursor is where the case's replies say.
+// The cell the case before placed the cursor on no longer counts, since
+// another command has followed it.
+void next_case()
+{
+  (void)lcm_display(1);
+  fake_reset();
+}
+
 TEST_F(Driver, WriteIsClampedToTheCursorsRow)
 {
   const Bytes twenty = text_bytes("ABCDEFGHIJKLMNOPQRST");
@@ -195,20 +204,79 @@ TEST_F(Driver, WriteIsClampedToTheCursorsRow)
   EXPECT_EQ(lcm_write(10, twenty.data()), 0);
   EXPECT_EQ(fake_sent(), (Bytes{0xFE, 0x0A} + text_bytes("ABCDEF") + Bytes{0xFE, 0x09, 0x0F}));
 
-  fake_reset();
+  next_case();
   fake_queue_replies({0x4A});
   EXPECT_EQ(lcm_write(10, twenty.data()), 0);
   EXPECT_EQ(fake_sent(), (Bytes{0xFE, 0x0A} + text_bytes("ABCDEF") + Bytes{0xFE, 0x09, 0x4F}));
 
-  fake_reset();
+  next_case();
   fake_queue_replies({0x00});
   EXPECT_EQ(lcm_write(16, twenty.data()), 0);
   EXPECT_EQ(fake_sent(), (Bytes{0xFE, 0x0A} + text_bytes("ABCDEFGHIJKLMNOP") + Bytes{0xFE, 0x09, 0x0F}));
 
-  fake_reset();
+  next_case();
   fake_queue_replies({0x00});
   EXPECT_EQ(lcm_write(15, twenty.data()), 0);
   EXPECT_EQ(fake_sent(), (Bytes{0xFE, 0x0A} + text_bytes("ABCDEFGHIJKLMNO")));
+}
+
+// Right after a placing on a cell the module can only answer with that cell:
+// any other answer is line noise (a low bit flipped) and no place to cut text
+// at. After a placing past the row's end, or once another command has come
+// between, the answer is taken as it comes.
+TEST_F(Driver, ReplyThatContradictsThePlacingJustBeforeIsNoPosition)
+{
+  const Bytes nineteen = text_bytes("ABCDEFGHIJKLMNOPQRS");
+  EXPECT_EQ(lcm_set_pos(0, 10), 0);
+  fake_queue_replies({0x0A});
+  EXPECT_EQ(lcm_write(19, nineteen.data()), 0);
+  EXPECT_EQ(fake_sent(),
+            (Bytes{0xFE, 0x09, 0x0A, 0xFE, 0x0A} + text_bytes("ABCDEF") + Bytes{0xFE, 0x09, 0x0F}));
+
+  const std::pair<int, unsigned char> contradictions[] = {{0x00, 0x08}, {0x00, 0x40}, {0x40, 0x48},
+                                                          {0x40, 0x00}, {0x4F, 0x4E}, {0x05, 0x45}};
+  for (const auto &[placed, reply] : contradictions) {
+    next_case();
+    EXPECT_EQ(lcm_set_pos(placed >> 6, placed & 0x0F), 0);
+    fake_queue_replies({reply});
+    errno = 0;
+    EXPECT_EQ(lcm_write(19, nineteen.data()), -1) << placed << " answered " << int{reply};
+    EXPECT_EQ(errno, EBADMSG);
+    EXPECT_EQ(fake_sent(), (Bytes{0xFE, 0x09, static_cast<unsigned char>(placed), 0xFE, 0x0A} +
+                            Bytes(nineteen.begin(), nineteen.begin() + LCM_COLUMNS)))
+        << "as at an unknown position: a row's width, and nothing moves the cursor after it";
+  }
+
+  next_case();
+  EXPECT_EQ(lcm_set_pos(1, 0), 0);
+  fake_queue_replies({0x00});
+  int row = 7;
+  int column = 7;
+  EXPECT_EQ(lcm_get_pos(&row, &column), -1);
+  EXPECT_EQ(errno, EBADMSG);
+  EXPECT_EQ(row * 100 + column, 0);
+
+  // Taken as they come: past the row's end, then after a command, a text
+  // byte and a button query between the placing and the query.
+  struct Between {
+    int column;
+    void (*command)();
+  };
+  const Between betweens[] = {{16, [] {}},
+                              {0, [] { (void)lcm_cursor(0); }},
+                              {0, [] { (void)lcm_write_at(0, 0, 1, text_bytes("x").data()); }},
+                              {0, [] {
+                                 fake_queue_replies({0x0F});
+                                 (void)lcm_get_buttons();
+                               }}};
+  for (const Between &between : betweens) {
+    next_case();
+    EXPECT_EQ(lcm_set_pos(0, between.column), 0);
+    between.command();
+    fake_queue_replies({0x08});
+    EXPECT_EQ(lcm_get_pos(&row, &column), 0) << fake_traffic();
+    EXPECT_EQ(row * 100 + column, 8) << fake_traffic();
+  }
 }
 
 TEST_F(Driver, WriteOfNothingStillAsksForThePosition)
@@ -255,7 +323,7 @@ TEST_F(Driver, MovesSetTheNeighbouringColumn)
       {MOVE_PREV, 0x40, {0xFE, 0x09, 0x40}}, {7, 0x05, {}},
   };
   for (const Case &c : cases) {
-    fake_reset();
+    next_case();
     fake_queue_replies({c.reply});
     EXPECT_EQ(lcm_move(c.kind), 0);
     EXPECT_EQ(fake_sent(), (Bytes{0xFE, 0x0A} + c.after_query)) << c.kind << " from " << int{c.reply};
@@ -270,7 +338,7 @@ TEST_F(Driver, BackspaceBlanksThePreviousColumn)
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "row = 0, column = 4\n");
   EXPECT_EQ(fake_sent(), (Bytes{0xFE, 0x0A, 0xFE, 0x09, 0x04, 0xFE, 0x0A, 0x20, 0xFE, 0x09, 0x04}));
 
-  fake_reset();
+  next_case();
   fake_queue_replies({0x40, 0x40});
   testing::internal::CaptureStdout();
   EXPECT_EQ(lcm_move(MOVE_BACKSPACE), 0);

@@ -1,7 +1,7 @@
 // lcm-panel serving display clients, run for real through lcm-emu: a client
 // talks to it on its Unix socket while scheduled presses turn the ring; the
-// exact bytes on the wire, the client's replies and events, lcm-show's
-// hand-over.
+// exact bytes on the wire, the client's replies and events (lcm-show's
+// hand-over is tested with lcm-show's own tests).
 #include <atomic>
 #include <fcntl.h>
 #include <thread>
@@ -161,61 +161,6 @@ TEST(PanelClientsE2e, RotateTurnsTheRingAndAScreensDurationWins)
   // Never sooner than asked; later only by what a busy machine adds.
   EXPECT_GE(page_shown[1] - client_shown[0], 1900);
   EXPECT_GE(client_shown[1] - page_shown[1], 900);
-}
-
-// lcm-show under an emulator of its own with no device at all: only the
-// panel can show its lines.
-Session show_through_panel(const std::vector<std::string> &lines)
-{
-  Session show;
-  std::vector<std::string> words = {LCM_EMU_PATH, "--no-device", "--", LCM_SHOW_PATH};
-  words.insert(words.end(), lines.begin(), lines.end());
-  session_spawn(&show, words, false);
-  show.status = wait_for_exit(&show);
-  return show;
-}
-
-TEST(PanelClientsE2e, LcmShowHandsItsLinesToTheRunningPanel)
-{
-  SKIP_WITHOUT_NAMESPACES();
-  const Scratch scratch;
-  share_in(scratch);
-  Session run;
-  launch(&run, scratch.path, {"--press", "down@5000+200"}, {"--every", "60", "echo Page"});
-  ASSERT_TRUE(
-      collect_until(&run, [](const Session &r) { return count_of(r.err, "text 'P' at row 0") >= 1; }));
-  const Session first = show_through_panel({"Updating firmware now", "45%"});
-  EXPECT_EQ(first.status, 0) << first.err;
-  const Session second = show_through_panel({"Updating", "\x01"
-                                                         "90%\xfe"});
-  EXPECT_EQ(second.status, 0) << second.err;
-  EXPECT_EQ(panel_lines(first.err + second.err), "");
-  // The press dismisses the lines as it would an alert.
-  EXPECT_TRUE(collect_until(&run, [](const Session &r) { return count_of(r.err, "text 'P' at row 0") >= 2; }))
-      << run.err;
-  finish(&run);
-  EXPECT_EQ(run.status, 0) << panel_lines(run.err);
-  Glass glass;
-  EXPECT_EQ(drawn(run),
-            PANEL_START +
-                glass.show({{"Page", ""}, {"Updating firmwar", "45%"}, {"Updating", "?90%?"}, {"Page", ""}}));
-}
-
-// The panel still sends the lines, but cannot say they are shown.
-TEST(PanelClientsE2e, LcmShowFailsWhenThePanelsModuleDoesNotAnswer)
-{
-  SKIP_WITHOUT_NAMESPACES();
-  const Scratch scratch;
-  share_in(scratch);
-  Session run;
-  launch(&run, scratch.path, {"--silent"}, {"--every", "60", "echo Page"});
-  ASSERT_TRUE(collect_until(&run, [](const Session &r) { return count_of(r.err, "does not answer") >= 1; }));
-  const Session show = show_through_panel({"Backup", "failed"});
-  EXPECT_EQ(show.status, 1);
-  EXPECT_EQ(panel_lines(show.err),
-            "lcm-show: /dev/ttyS1: lcm-panel could not show the lines: The display module does not answer\n");
-  finish(&run);
-  EXPECT_EQ(run.out, box("Backup", "failed"));
 }
 
 // An alert comes in front of the open action menu; the press that dismisses

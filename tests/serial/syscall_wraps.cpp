@@ -61,6 +61,7 @@ int __real_usleep(useconds_t microseconds);
 int __real_clock_gettime(clockid_t clock, struct timespec *now);
 int __real_tcflush(int fd, int queue);
 int __real_tcsetattr(int fd, int when, const struct termios *settings);
+ssize_t __real_readlink(const char *path, char *buffer, size_t size);
 
 int __wrap_open(const char *path, int flags, ...)
 {
@@ -71,6 +72,8 @@ int __wrap_open(const char *path, int flags, ...)
     mode = static_cast<mode_t>(va_arg(args, int));
     va_end(args);
   }
+  if (strcmp(path, "/proc/locks") == 0 && !script.locks_table.empty())
+    return __real_open(script.locks_table.c_str(), flags, mode);
   if (strncmp(path, "/dev/ttyS", 9) != 0)
     return __real_open(path, flags, mode);
   events.push_back(std::string("open ") + path);
@@ -160,5 +163,12 @@ int __wrap_tcsetattr(int fd, int when, const struct termios *settings)
 {
   events.push_back("tcsetattr");
   return __real_tcsetattr(fd, when, settings);
+}
+
+ssize_t __wrap_readlink(const char *path, char *buffer, size_t size)
+{
+  if (strcmp(path, "/proc/self") != 0 || script.proc_self.empty())
+    return __real_readlink(path, buffer, size);
+  return static_cast<ssize_t>(script.proc_self.copy(buffer, size));
 }
 }

@@ -36,6 +36,11 @@ struct SyscallScript {
   std::vector<unsigned int> line_status;
   // errno of a failing TIOCSERGETLSR query; 0 lets it through.
   int lsr_error = 0;
+  // Where opens of /proc/locks go instead (a table the test wrote); empty
+  // lets them through.
+  std::string locks_table;
+  // What readlink of /proc/self answers; empty lets it through.
+  std::string proc_self;
 };
 
 extern SyscallScript script;
