@@ -12,18 +12,17 @@
 //   client_queue_line(client, text)       add a text and a newline to a client's outbox
 //   client_hand_over(client, rows)        show rows as the panel's own alert; the client waits for the answer
 //   client_next_generation()              a number no screen, text or alert had before
-//   client_keep_text(&text, word)         a word as bounded, shown text; longer ones are cut
-//   client_success(client)                answer "success"
-//   client_huh(client, reason)            answer "huh? " and the reason
-//   client_huh_about(client, reason, word)  answer "huh? ", the reason and the word in quotes
-//   client_word_is(word, text)            whether a word is exactly that text
-//   client_option_is(word, name)          whether a word is that option, with or without its dash
-//   client_number(word, low, high, &value)  a word as a whole number within bounds; 0, or -1
-//   client_screen_add(request) ... client_widget_del(request)  the screen and widget commands
-//   client_add_key(request), client_del_key(request)  the key reservations
-//   client_keep_id(&id, word)             a word as an id; -1 when it is too long to keep whole
-//   client_free_slot(slots)               the first client, screen, widget or key record not in use, or -1
-//   client_same(text, word)               whether a kept text holds exactly the word's bytes
+//   client_keep_text(&text, word)         a word as the cells it shows as; cut at the bound's count of
+//   characters client_success(client)                answer "success" client_huh(client, reason) answer "huh?
+//   " and the reason client_huh_about(client, reason, word)  answer "huh? ", the reason and the word in
+//   quotes client_word_is(word, text)            whether a word is exactly that text client_option_is(word,
+//   name)          whether a word is that option, with or without its dash client_number(word, low, high,
+//   &value)  a word as a whole number within bounds; 0, or -1 client_screen_add(request) ...
+//   client_widget_del(request)  the screen and widget commands client_add_key(request),
+//   client_del_key(request)  the key reservations client_keep_id(&id, word)             a word as an id; -1
+//   when it is too long to keep whole client_free_slot(slots)               the first client, screen, widget
+//   or key record not in use, or -1 client_same(text, word)               whether a kept text holds exactly
+//   the word's bytes
 #ifndef LCM_CLIENTS_CLIENT_RECORDS_H
 #define LCM_CLIENTS_CLIENT_RECORDS_H
 
@@ -177,11 +176,11 @@ void client_widget_del(const ClientRequest &request);
 void client_add_key(const ClientRequest &request);
 void client_del_key(const ClientRequest &request);
 
+// A text is kept as the cells it shows as, one a character, so that widths,
+// scrollers and titles count characters.
 template <std::size_t N> void client_keep_text(BoundedText<N> *text, const ClientWord &word)
 {
-  text->length = word.length < N ? word.length : N;
-  for (std::size_t i = 0; i < text->length; i++)
-    text->bytes[i] = static_cast<char>(panel_shown_byte(static_cast<unsigned char>(word.text[i])));
+  text->length = text_cells(word.text, word.length, text->bytes.data(), N);
   text->bytes[text->length] = '\0';
 }
 

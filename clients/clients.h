@@ -35,11 +35,11 @@
 //   clients_render(handle, now, &rows)    a screen drawn into two rows at a time; 0, or -1 for a stale handle
 //
 // Limits: 16 clients, 32 screens and 64 widgets a client, request lines of
-// 8 KiB, texts of 256 bytes (longer ones are cut), ids of 32 bytes. Every
-// record is set aside at start; nothing here allocates. Rows follow the
-// panel's rules: 16 bytes, spaces for blank; a byte 0xFE, any other byte
-// below 0x20 and 0x7F show as '?'. Times are milliseconds on the monotonic
-// clock.
+// 8 KiB, texts of 256 characters (longer ones are cut), ids of 32 bytes.
+// Every record is set aside at start; nothing here allocates. Texts are
+// read as text.h reads them (UTF-8 where valid, else ISO-8859-1) and kept
+// as their cells; lcm_show's lines keep the byte rule. Times are
+// milliseconds on the monotonic clock.
 #ifndef LCM_CLIENTS_CLIENTS_H
 #define LCM_CLIENTS_CLIENTS_H
 

@@ -88,7 +88,10 @@ TEST_F(ClientsTest, ConversationAnsweredLineByLine)
       {"sleep", "huh? Usage: sleep SECONDS\n"},
       {"menu_add_item {} ask action Ask", "huh? Menus are not supported\n"},
       {"frobnicate now", "huh? Invalid command \"frobnicate\"\n"},
-      {"screen\xfe\x01", "huh? Invalid command \"screen??\"\n"},
+      {"screen\xfe\x01", "huh? Invalid command \"screent?\"\n"},
+      {"\xc3\xa9"
+       "cran",
+       "huh? Invalid command \"ecran\"\n"},
       {"screen_del s", "success\n"},
       {"screen_del s", "huh? Unknown screen id \"s\"\n"},
   };
@@ -107,7 +110,7 @@ TEST_F(ClientsTest, WordsUnquotedAndUnescapedInPlace)
       {"  a  b\t", {"a", "b"}},
       {"say \"two words\" {in braces}", {"say", "two words", "in braces"}},
       {"\"\" {}", {"", ""}},
-      {R"(a\ b "q\"q" {c\}d} tab\tnew\n)", {"a b", "q\"q", "c}d", "tab\tnew\n"}},
+      {R"(a\ b "q\"q" {c\}d} tab\tnew\n cr\r)", {"a b", "q\"q", "c}d", "tab\tnew\n", "cr\r"}},
       {"\"glued\"on {x}y", {"gluedon", "xy"}},
       {"mid\"dle x{y", {"mid\"dle", "x{y"}},
   };
