@@ -2,7 +2,6 @@
 // ASCII from 0x20 to 0x7E; what it draws for other codes is its own (and
 // differs between modules), so every other character gets an ASCII stand-in
 // or '?'.
-#include <algorithm>
 #include <array>
 
 #include "text.h"
@@ -41,7 +40,6 @@ struct StandIn {
   unsigned char cell;
 };
 
-// Sorted by code.
 constexpr std::array<StandIn, 44> STAND_INS = {{
     {0x0218, 'S'},          {0x0219, 's'},          {0x021A, 'T'},          {0x021B, 't'},
     {0x03BC, 'u'},          {0x200B, TEXT_NO_CELL}, {0x200C, TEXT_NO_CELL}, {0x200D, TEXT_NO_CELL},
@@ -56,16 +54,6 @@ constexpr std::array<StandIn, 44> STAND_INS = {{
     {0x2248, '~'},          {0x2264, '<'},          {0x2265, '>'},          {0xFEFF, TEXT_NO_CELL},
 }};
 
-constexpr bool is_sorted_by_code()
-{
-  for (std::size_t i = 1; i < STAND_INS.size(); i++) {
-    if (STAND_INS[i - 1].code >= STAND_INS[i].code)
-      return false;
-  }
-  return true;
-}
-static_assert(is_sorted_by_code(), "the stand-ins are looked up by halving");
-
 } // namespace
 
 // Control characters (C0 and C1) and DEL show as '?', as any character the
@@ -78,8 +66,9 @@ unsigned char text_cell(std::uint32_t code)
     return static_cast<unsigned char>(LATIN_CELLS[code - LATIN_FIRST]);
   if (code >= COMBINING_FIRST && code <= COMBINING_LAST)
     return TEXT_NO_CELL;
-  const auto *found =
-      std::lower_bound(STAND_INS.begin(), STAND_INS.end(), code,
-                       [](const StandIn &entry, std::uint32_t wanted) { return entry.code < wanted; });
-  return found != STAND_INS.end() && found->code == code ? found->cell : UNKNOWN;
+  for (const StandIn &stand_in : STAND_INS) {
+    if (stand_in.code == code)
+      return stand_in.cell;
+  }
+  return UNKNOWN;
 }
