@@ -1,6 +1,6 @@
 // The screen in view, as the loop asks for it after each pass: which screen
-// the priorities put there; display clients talk to the store as their
-// connections would.
+// the priorities put there, with the cursor and the light it asks for;
+// display clients talk to the store as their connections would.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -191,6 +191,82 @@ TEST_F(ViewTest, TheNewestAlertComesInFrontAtOnce)
   EXPECT_EQ(shown(), screen("lcm-show"));
   press(KEY_DOWN);
   EXPECT_EQ(shown(), screen("second"));
+}
+
+// The module has one cursor: on, under and block show it at the screen's
+// cell, off or a cell beyond the glass hide it, and it goes with the screen.
+TEST_F(ViewTest, TheCursorOfTheScreenInViewAndOnlyWhileItShows)
+{
+  begin({});
+  add_screen("s", "foreground");
+  EXPECT_FALSE(glass().cursor);
+  say("screen_set s -cursor on");
+  PanelGlass seen = glass();
+  EXPECT_TRUE(seen.cursor);
+  EXPECT_EQ(seen.cursor_row, 0);
+  EXPECT_EQ(seen.cursor_column, 0);
+  for (const char *shape : {"under", "block"}) {
+    say(std::string("screen_set s -cursor ") + shape + " -cursor_x 16 -cursor_y 2");
+    seen = glass();
+    EXPECT_TRUE(seen.cursor) << shape;
+    EXPECT_EQ(seen.cursor_row, 1) << shape;
+    EXPECT_EQ(seen.cursor_column, 15) << shape;
+  }
+  say("screen_set s -cursor_x 17");
+  EXPECT_FALSE(glass().cursor);
+  say("screen_set s -cursor_x 3 -cursor_y 3");
+  EXPECT_FALSE(glass().cursor);
+  say("screen_set s -cursor_y 1");
+  EXPECT_TRUE(glass().cursor);
+  add_screen("a", "alert");
+  EXPECT_FALSE(glass().cursor);
+  say("screen_del a");
+  EXPECT_TRUE(glass().cursor);
+  say("screen_set s -cursor off");
+  EXPECT_FALSE(glass().cursor);
+}
+
+// A screen's -backlight decides while it is in view; open (the default)
+// follows its client's backlight command, toggle is the other of on and
+// off from it. Anything else in view is lit.
+TEST_F(ViewTest, TheLightOfTheScreenInViewFollowsItsOwnSettingOrItsClients)
+{
+  begin({});
+  add_screen("s", "info");
+  EXPECT_EQ(glass().light, GLASS_LIGHT_ON);
+  const std::vector<std::pair<std::string, int>> steps = {
+      {"screen_set s -backlight off", GLASS_LIGHT_OFF},
+      {"screen_set s -backlight blink", GLASS_LIGHT_BLINK},
+      {"screen_set s -backlight flash", GLASS_LIGHT_FLASH},
+      {"screen_set s -backlight on", GLASS_LIGHT_ON},
+      {"backlight off", GLASS_LIGHT_ON},
+      {"screen_set s -backlight open", GLASS_LIGHT_OFF},
+      {"screen_set s -backlight toggle", GLASS_LIGHT_ON},
+      {"backlight toggle", GLASS_LIGHT_OFF},
+      {"backlight toggle", GLASS_LIGHT_ON},
+      {"backlight blink", GLASS_LIGHT_OFF},
+      {"screen_set s -backlight open", GLASS_LIGHT_BLINK},
+      {"backlight flash", GLASS_LIGHT_FLASH},
+      {"backlight open", GLASS_LIGHT_ON},
+  };
+  for (const auto &[line, light] : steps) {
+    say(line);
+    EXPECT_EQ(glass().light, light) << line;
+  }
+  say("backlight off");
+  const int other = greeted_client();
+  add_screen("alert", "alert", other);
+  EXPECT_EQ(glass().light, GLASS_LIGHT_ON);
+  say("screen_set alert -backlight off", other);
+  EXPECT_EQ(glass().light, GLASS_LIGHT_OFF);
+  press(KEY_DOWN);
+  EXPECT_EQ(glass().light, GLASS_LIGHT_OFF);
+  EXPECT_EQ(replies("lcm_show {} {}", other), "");
+  EXPECT_EQ(glass().light, GLASS_LIGHT_ON);
+  clients_remove(client);
+  press(KEY_DOWN);
+  EXPECT_EQ(glass().light, GLASS_LIGHT_ON);
+  EXPECT_EQ(shown(), screen(""));
 }
 
 } // namespace
