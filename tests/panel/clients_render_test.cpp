@@ -64,17 +64,6 @@ TEST(ClientsRender, EachWidgetTypeClippedToTheGlassAndMovingAtItsSpeed)
        {"widget_add s a string", "widget_set s a 1 1 {a\\tb\\r\x7f\x01}"},
        0,
        "a?b???          |                "},
-      {"UTF-8, a cell a character",
-       {"widget_add s a string",
-        "widget_set s a 1 1 {21\xc2\xb0"
-        "C \xc3\xa9t\xc3\xa9}",
-        "widget_add s b string", "widget_set s b 15 2 \xc3\x84\xc3\x96\xc3\x9c"},
-       0,
-       "21*C ete        |              AO"},
-      {"a byte that is no UTF-8 makes the text ISO-8859-1",
-       {"widget_add s a string", "widget_set s a 1 1 {caf\xe9 \xfe \xc3\xa9}"},
-       0,
-       "cafe t AC       |                "},
       {"a title counts characters",
        {"widget_add s t title", "widget_set s t Gr\xc3\xb6\xc3\x9f"
                                 "e"},

@@ -61,12 +61,6 @@ TEST(TextCells, EachCharacterOneCellReadAsUtf8OrElseIso8859_1)
   }
 }
 
-TEST(TextCells, CutAtTheCapacityGiven)
-{
-  EXPECT_EQ(cells_of("\xc3\x84\xc3\x96\xc3\x9c", 2), "AO");
-  EXPECT_EQ(cells_of("abc", 0), "");
-}
-
 // Every code point from U+0000 to U+FFFF, as UTF-8, makes at most one cell,
 // and that cell is one the module draws as itself.
 TEST(TextCells, EveryCharacterOfTheBasicPlaneIsOneCellAtMost)
@@ -77,24 +71,6 @@ TEST(TextCells, EveryCharacterOfTheBasicPlaneIsOneCellAtMost)
   }
   EXPECT_EQ(text_cell(0xB0), '*');
   EXPECT_EQ(text_cell(0x10FFFF), '?');
-}
-
-// The reader tells a character only once its last byte is in, and tells an
-// invalid byte at once.
-TEST(TextUtf8, ByteByByte)
-{
-  TextUtf8 reader;
-  EXPECT_EQ(text_utf8_take(&reader, 0xE2), TEXT_MORE);
-  EXPECT_EQ(text_utf8_take(&reader, 0x82), TEXT_MORE);
-  EXPECT_TRUE(text_utf8_unfinished(reader));
-  EXPECT_EQ(text_utf8_take(&reader, 0xAC), 0x20AC);
-  EXPECT_FALSE(text_utf8_unfinished(reader));
-  EXPECT_EQ(text_utf8_take(&reader, 'A'), 'A');
-  EXPECT_EQ(text_utf8_take(&reader, 0xC3), TEXT_MORE);
-  EXPECT_EQ(text_utf8_take(&reader, '\n'), TEXT_INVALID);
-  EXPECT_FALSE(text_utf8_unfinished(reader));
-  EXPECT_TRUE(text_is_utf8("\xf0\x9f\x98\x80", 4));
-  EXPECT_FALSE(text_is_utf8("\xf0\x9f\x98", 3));
 }
 
 // lcm-show's lines keep their bytes: a character is cut in the middle, and
