@@ -44,7 +44,7 @@ void backlight(const ClientRequest &request)
   if (light == LIGHT_OPEN)
     kept = SCREEN_LIGHT_ON;
   else if (light == LIGHT_TOGGLE)
-    kept = kept == SCREEN_LIGHT_OFF ? SCREEN_LIGHT_ON : SCREEN_LIGHT_OFF;
+    kept = client_light_toggled(kept);
   else
     kept = light;
   client_success(request.client);

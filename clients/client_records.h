@@ -20,6 +20,7 @@
 //   client_option_is(word, name)          whether a word is that option, with or without its dash
 //   client_number(word, low, high, &value)  a word as a whole number within bounds; 0, or -1
 //   client_light_named(word, &light)      on, off, blink, flash, open or toggle as kept; 0, or -1
+//   client_light_toggled(light)           the other of on and off: on from off, off from anything else
 //   client_screen_add(request) ... client_widget_del(request)  the screen and widget commands
 //   client_add_key(request), client_del_key(request)  the key reservations
 //   client_keep_id(&id, word)             a word as an id; -1 when it is too long to keep whole
@@ -177,6 +178,11 @@ void client_huh_about(int client, const char *reason, const ClientWord &word);
 [[nodiscard]] bool client_option_is(const ClientWord &word, const char *name);
 [[nodiscard]] int client_number(const ClientWord &word, int low, int high, int *value);
 [[nodiscard]] int client_light_named(const ClientWord &word, int *light);
+
+[[nodiscard]] constexpr int client_light_toggled(int light)
+{
+  return light == SCREEN_LIGHT_OFF ? SCREEN_LIGHT_ON : SCREEN_LIGHT_OFF;
+}
 
 [[nodiscard]] int client_screen_named(const ClientRequest &request);
 void client_screen_add(const ClientRequest &request);

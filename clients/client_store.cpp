@@ -330,6 +330,6 @@ int clients_light(const ScreenHandle &handle)
   if (screen->backlight == LIGHT_OPEN)
     return own;
   if (screen->backlight == LIGHT_TOGGLE)
-    return own == SCREEN_LIGHT_OFF ? SCREEN_LIGHT_ON : SCREEN_LIGHT_OFF;
+    return client_light_toggled(own);
   return screen->backlight;
 }
