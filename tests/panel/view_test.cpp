@@ -259,14 +259,8 @@ TEST_F(ViewTest, TheLightOfTheScreenInViewFollowsItsOwnSettingOrItsClients)
   EXPECT_EQ(glass().light, GLASS_LIGHT_ON);
   say("screen_set alert -backlight off", other);
   EXPECT_EQ(glass().light, GLASS_LIGHT_OFF);
-  press(KEY_DOWN);
-  EXPECT_EQ(glass().light, GLASS_LIGHT_OFF);
   EXPECT_EQ(replies("lcm_show {} {}", other), "");
   EXPECT_EQ(glass().light, GLASS_LIGHT_ON);
-  clients_remove(client);
-  press(KEY_DOWN);
-  EXPECT_EQ(glass().light, GLASS_LIGHT_ON);
-  EXPECT_EQ(shown(), screen(""));
 }
 
 } // namespace
