@@ -1,7 +1,9 @@
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstring>
 #include <initializer_list>
+#include <utility>
 
 #include "client_records.h"
 
@@ -29,17 +31,26 @@ void client_set(const ClientRequest &request)
   client_success(request.client);
 }
 
-// The module has neither a backlight nor outputs to switch: both are taken
-// as said and change nothing.
+// The client's light, for its screens that leave theirs open. Open is the
+// panel's own, on; toggle switches between on and off, from what it is.
 void backlight(const ClientRequest &request)
 {
-  if (request.count != 2 || !is_one_of(request.words[1], {"on", "off", "toggle", "blink", "flash", "open"})) {
+  int light = 0;
+  if (request.count != 2 || client_light_named(request.words[1], &light) < 0) {
     client_huh(request.client, "Usage: backlight on|off|toggle|blink|flash");
     return;
   }
+  int &kept = clients[static_cast<std::size_t>(request.client)].backlight;
+  if (light == LIGHT_OPEN)
+    kept = SCREEN_LIGHT_ON;
+  else if (light == LIGHT_TOGGLE)
+    kept = client_light_toggled(kept);
+  else
+    kept = light;
   client_success(request.client);
 }
 
+// The module has no outputs to switch: taken as said, changing nothing.
 void output(const ClientRequest &request)
 {
   int value = 0;
@@ -176,6 +187,25 @@ int client_number(const ClientWord &word, int low, int high, int *value)
     return -1;
   *value = static_cast<int>(number);
   return 0;
+}
+
+int client_light_named(const ClientWord &word, int *light)
+{
+  constexpr std::array<std::pair<const char *, int>, 6> LIGHTS = {{
+      {"on", SCREEN_LIGHT_ON},
+      {"off", SCREEN_LIGHT_OFF},
+      {"blink", SCREEN_LIGHT_BLINK},
+      {"flash", SCREEN_LIGHT_FLASH},
+      {"open", LIGHT_OPEN},
+      {"toggle", LIGHT_TOGGLE},
+  }};
+  for (const auto &[name, value] : LIGHTS) {
+    if (client_word_is(word, name)) {
+      *light = value;
+      return 0;
+    }
+  }
+  return -1;
 }
 
 void clients_line_too_long(int client)

@@ -12,13 +12,15 @@
 //   client_queue_line(client, text)       add a text and a newline to a client's outbox
 //   client_hand_over(client, rows)        show rows as the panel's own alert; the client waits for the answer
 //   client_next_generation()              a number no screen, text or alert had before
-//   client_keep_text(&text, word)         a word as bounded, shown text; longer ones are cut
+//   client_keep_text(&text, word)         a word as the cells it shows as, cut at the bound's characters
 //   client_success(client)                answer "success"
 //   client_huh(client, reason)            answer "huh? " and the reason
 //   client_huh_about(client, reason, word)  answer "huh? ", the reason and the word in quotes
 //   client_word_is(word, text)            whether a word is exactly that text
 //   client_option_is(word, name)          whether a word is that option, with or without its dash
 //   client_number(word, low, high, &value)  a word as a whole number within bounds; 0, or -1
+//   client_light_named(word, &light)      on, off, blink, flash, open or toggle as kept; 0, or -1
+//   client_light_toggled(light)           the other of on and off: on from off, off from anything else
 //   client_screen_add(request) ... client_widget_del(request)  the screen and widget commands
 //   client_add_key(request), client_del_key(request)  the key reservations
 //   client_keep_id(&id, word)             a word as an id; -1 when it is too long to keep whole
@@ -41,6 +43,11 @@ constexpr int WIDGET_ICON = 4;
 constexpr int WIDGET_SCROLLER = 5;
 constexpr int WIDGET_FRAME = 6;
 constexpr int WIDGET_NUM = 7;
+
+// A screen's light may follow its client's (open), or be the other of on
+// and off from its client's (toggle).
+constexpr int LIGHT_OPEN = -1;
+constexpr int LIGHT_TOGGLE = -2;
 
 // Up to N bytes, followed by a NUL so that messages may print them.
 template <std::size_t N> struct BoundedText {
@@ -100,10 +107,12 @@ struct ClientScreen {
   // Accepted and kept; the module cannot show them.
   int width = LCM_COLUMNS;
   int height = LCM_ROWS;
-  // Places in the lists of values screen_set takes.
+  // Its place in the list of values screen_set takes; never drawn.
   int heartbeat = 2;
-  int backlight = 2;
-  int cursor = 1;
+  // A SCREEN_LIGHT_ value, LIGHT_OPEN or LIGHT_TOGGLE.
+  int backlight = LIGHT_OPEN;
+  // The module has one kind of cursor: shown or not.
+  bool cursor = false;
   int cursor_x = 1;
   int cursor_y = 1;
 };
@@ -119,6 +128,8 @@ struct Client {
   bool greeted = false;
   unsigned long long connection = 0;
   BoundedText<CLIENTS_NAME_MAX> name;
+  // What the backlight command last set, for the screens that leave it open.
+  int backlight = SCREEN_LIGHT_ON;
   std::array<ClientScreen, CLIENTS_SCREENS> screens;
   std::array<ClientWidget, CLIENTS_WIDGETS> widgets;
   std::array<KeyReservation, CLIENTS_KEYS> keys;
@@ -166,6 +177,12 @@ void client_huh_about(int client, const char *reason, const ClientWord &word);
 [[nodiscard]] bool client_word_is(const ClientWord &word, const char *text);
 [[nodiscard]] bool client_option_is(const ClientWord &word, const char *name);
 [[nodiscard]] int client_number(const ClientWord &word, int low, int high, int *value);
+[[nodiscard]] int client_light_named(const ClientWord &word, int *light);
+
+[[nodiscard]] constexpr int client_light_toggled(int light)
+{
+  return light == SCREEN_LIGHT_OFF ? SCREEN_LIGHT_ON : SCREEN_LIGHT_OFF;
+}
 
 [[nodiscard]] int client_screen_named(const ClientRequest &request);
 void client_screen_add(const ClientRequest &request);
@@ -177,11 +194,11 @@ void client_widget_del(const ClientRequest &request);
 void client_add_key(const ClientRequest &request);
 void client_del_key(const ClientRequest &request);
 
+// A text is kept as the cells it shows as, one a character, so that widths,
+// scrollers and titles count characters.
 template <std::size_t N> void client_keep_text(BoundedText<N> *text, const ClientWord &word)
 {
-  text->length = word.length < N ? word.length : N;
-  for (std::size_t i = 0; i < text->length; i++)
-    text->bytes[i] = static_cast<char>(panel_shown_byte(static_cast<unsigned char>(word.text[i])));
+  text->length = text_cells(word.text, word.length, text->bytes.data(), N);
   text->bytes[text->length] = '\0';
 }
 

@@ -307,3 +307,29 @@ void clients_dismiss(const ScreenHandle &handle)
   if (screen != nullptr && is_urgent(screen->priority))
     screen->dismissed = true;
 }
+
+// A cursor placed off the glass cannot be shown.
+bool clients_cursor(const ScreenHandle &handle, int *row, int *column)
+{
+  const ClientScreen *screen = screen_of(handle);
+  if (screen == nullptr || !screen->cursor || screen->cursor_x > LCM_COLUMNS || screen->cursor_y > LCM_ROWS)
+    return false;
+  *row = screen->cursor_y - 1;
+  *column = screen->cursor_x - 1;
+  return true;
+}
+
+// A screen that leaves its light open shows its client's; toggle shows
+// the other of on and off from its client's. The hand-over is always lit.
+int clients_light(const ScreenHandle &handle)
+{
+  const ClientScreen *screen = screen_of(handle);
+  if (screen == nullptr)
+    return SCREEN_LIGHT_ON;
+  const int own = clients[static_cast<std::size_t>(handle.client)].backlight;
+  if (screen->backlight == LIGHT_OPEN)
+    return own;
+  if (screen->backlight == LIGHT_TOGGLE)
+    return client_light_toggled(own);
+  return screen->backlight;
+}

@@ -33,13 +33,15 @@
 //   clients_hand_over_waiting()           whether a client waits for the answer to its lcm_show
 //   clients_hand_over_answer(reply)       send the waiting client its answer ("success" or "huh? ...")
 //   clients_render(handle, now, &rows)    a screen drawn into two rows at a time; 0, or -1 for a stale handle
+//   clients_cursor(handle, &row, &column) whether a screen shows the module's cursor, and on which cell (from
+//   0) clients_light(handle)                 the light a screen asks for while in view: a SCREEN_LIGHT_ value
 //
 // Limits: 16 clients, 32 screens and 64 widgets a client, request lines of
-// 8 KiB, texts of 256 bytes (longer ones are cut), ids of 32 bytes. Every
-// record is set aside at start; nothing here allocates. Rows follow the
-// panel's rules: 16 bytes, spaces for blank; a byte 0xFE, any other byte
-// below 0x20 and 0x7F show as '?'. Times are milliseconds on the monotonic
-// clock.
+// 8 KiB, texts of 256 characters (longer ones are cut), ids of 32 bytes.
+// Every record is set aside at start; nothing here allocates. Texts are
+// read as text.h reads them (UTF-8 where valid, else ISO-8859-1) and kept
+// as their cells; lcm_show's lines keep the byte rule. Times are
+// milliseconds on the monotonic clock.
 #ifndef LCM_CLIENTS_CLIENTS_H
 #define LCM_CLIENTS_CLIENTS_H
 
@@ -71,6 +73,13 @@ constexpr int SCREEN_INFO = 2;
 constexpr int SCREEN_FOREGROUND = 3;
 constexpr int SCREEN_ALERT = 4;
 constexpr int SCREEN_INPUT = 5;
+
+// The module's light as a screen asks for it: on, off, or switched off and
+// on about once a second (blink) or four times a second (flash).
+constexpr int SCREEN_LIGHT_ON = 0;
+constexpr int SCREEN_LIGHT_OFF = 1;
+constexpr int SCREEN_LIGHT_BLINK = 2;
+constexpr int SCREEN_LIGHT_FLASH = 3;
 
 constexpr int CLIENTS_GO_ON = 0;
 constexpr int CLIENTS_BYE = 1;
@@ -132,5 +141,7 @@ void clients_send_key(int client, const char *key);
 void clients_hand_over_answer(const char *reply);
 
 [[nodiscard]] int clients_render(const ScreenHandle &handle, long long now_ms, PanelRows *rows);
+[[nodiscard]] bool clients_cursor(const ScreenHandle &handle, int *row, int *column);
+[[nodiscard]] int clients_light(const ScreenHandle &handle);
 
 #endif

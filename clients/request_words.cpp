@@ -9,11 +9,14 @@ bool is_blank(char byte)
   return byte == ' ' || byte == '\t' || byte == '\r';
 }
 
-// \n and \t stand for a newline and a tab; any other escaped byte for itself.
+// \n, \r and \t stand for a newline, a carriage return and a tab; any
+// other escaped byte for itself.
 char unescaped(char byte)
 {
   if (byte == 'n')
     return '\n';
+  if (byte == 'r')
+    return '\r';
   if (byte == 't')
     return '\t';
   return byte;

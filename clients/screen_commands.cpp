@@ -91,9 +91,15 @@ int set_option(ClientScreen *screen, const ClientWord &option, const ClientWord 
   if (client_option_is(option, "heartbeat"))
     return choice_of(value, {"on", "off", "open"}, &screen->heartbeat);
   if (client_option_is(option, "backlight"))
-    return choice_of(value, {"on", "off", "open", "toggle", "blink", "flash"}, &screen->backlight);
-  if (client_option_is(option, "cursor"))
-    return choice_of(value, {"on", "off", "under", "block"}, &screen->cursor);
+    return client_light_named(value, &screen->backlight);
+  if (client_option_is(option, "cursor")) {
+    int shape = 0;
+    if (choice_of(value, {"on", "off", "under", "block"}, &shape) < 0)
+      return -1;
+    // The module has one kind of cursor: under and block show it as on does.
+    screen->cursor = shape != 1;
+    return 0;
+  }
   if (client_option_is(option, "cursor_x"))
     return client_number(value, 1, SIZE_MAX_CELLS, &screen->cursor_x);
   if (client_option_is(option, "cursor_y"))

@@ -167,7 +167,10 @@ int page_run_start(PageRun *run, const char *command, long long now_ms, int time
 
 // The command's end is looked at before its output is read: everything it
 // wrote is in the pipe by then. What is left of its process group (jobs it
-// started in the background) is killed with it.
+// started in the background) is killed with it. A command killed at its
+// timeout leaves its output as read so far, a character it was cut in
+// left out; one that ended by itself in the middle of a character wrote
+// no UTF-8.
 int page_run_poll(PageRun *run, long long now_ms)
 {
   if (run->pid < 0)
@@ -178,6 +181,7 @@ int page_run_poll(PageRun *run, long long now_ms)
   read_output(run);
   if (state != COMMAND_RUNS) {
     close_output(run);
+    page_output_end(&run->output);
     int status = 0;
     run->status = waitpid(run->pid, &status, WNOHANG) == run->pid ? status : -1;
     forget(run->pid);

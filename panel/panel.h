@@ -5,6 +5,7 @@
 //   panel_parse_options(argc, argv, &options, error, size)  0, or -1 with a usage error in error
 //   page_output_begin(&output)           start reading a page's output: both rows blank
 //   page_output_feed(&output, data, n)   take n more bytes of the output; lines after the second are dropped
+//   page_output_end(&output)             the output ended: a character left unfinished makes it ISO-8859-1
 //   panel_page_after(page, count, key)   the page a key leads to, wrapping round; page itself for other keys
 //   panel_press(&buttons, reply, now)    the key whose press starts with this button reply, or 0
 //   page_run_start(&run, command, now, timeout)  run a command with /bin/sh; 0, or -1 with errno
@@ -23,10 +24,10 @@
 //   menu_outcome(text, size, state, status)  "ok", "failed N", "killed SIG" or "timed out" for a run
 //   panel_run(options)                   keep the display current until panel_stop is set; the exit status
 //
-// Rows hold exactly 16 bytes, padded with spaces; a control byte, DEL and
-// 0xFE (which the module would take for the start of a command) are kept as
-// '?', and a CR that ends a line is dropped. Times are milliseconds on the
-// monotonic clock.
+// Rows hold exactly 16 cells, padded with spaces. A page's output is read
+// as UTF-8 when it is valid UTF-8 and as ISO-8859-1 otherwise, a cell a
+// character (text.h); a CR that ends a line is dropped. Times are
+// milliseconds on the monotonic clock.
 #ifndef LCM_PANEL_PANEL_H
 #define LCM_PANEL_PANEL_H
 
@@ -94,10 +95,23 @@ struct PanelGlass {
   int light = GLASS_LIGHT_ON;
 };
 
+// One way of reading a page's output: the rows it makes, and the column of
+// the next cell.
+struct PageReading {
+  PanelRows rows{};
+  int column = 0;
+};
+
+// A page's output is read both as UTF-8 and as ISO-8859-1 as it streams in;
+// rows shows the UTF-8 reading for as long as every byte so far is valid
+// UTF-8, and the other one from the first byte that is not.
 struct PageOutput {
   PanelRows rows{};
+  PageReading utf8;
+  PageReading latin1;
+  TextUtf8 decoder;
+  bool valid_utf8 = true;
   int line = 0;
-  int column = 0;
   // A CR read last, kept until the next byte shows whether it ends the line.
   bool carriage_return = false;
   // Whether any byte was read.
@@ -151,6 +165,7 @@ extern volatile std::sig_atomic_t panel_stop;
 
 void page_output_begin(PageOutput *output);
 void page_output_feed(PageOutput *output, const unsigned char *data, std::size_t length);
+void page_output_end(PageOutput *output);
 [[nodiscard]] int panel_page_after(int page, int count, int key);
 [[nodiscard]] int panel_press(PanelButtons *buttons, int reply, long long now_ms);
 

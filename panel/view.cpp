@@ -50,6 +50,28 @@ bool to_client(int key, const ScreenHandle &shown)
   return true;
 }
 
+int glass_light_of(int light)
+{
+  switch (light) {
+  case SCREEN_LIGHT_OFF:
+    return GLASS_LIGHT_OFF;
+  case SCREEN_LIGHT_BLINK:
+    return GLASS_LIGHT_BLINK;
+  case SCREEN_LIGHT_FLASH:
+    return GLASS_LIGHT_FLASH;
+  default:
+    return GLASS_LIGHT_ON;
+  }
+}
+
+// The module's cursor and light as the client's screen in view asks; for
+// anything else, the cursor hidden and the light on.
+void take_look(const ScreenHandle &shown, PanelGlass *glass)
+{
+  glass->cursor = clients_cursor(shown, &glass->cursor_row, &glass->cursor_column);
+  glass->light = glass_light_of(clients_light(shown));
+}
+
 void tell_clients(const ScreenHandle &shown)
 {
   if (clients_same_screen(shown, told))
@@ -111,11 +133,14 @@ void view_glass(long long now_ms, PanelGlass *glass)
 {
   *glass = PanelGlass{};
   ScreenHandle first;
-  if (clients_newest_urgent(&first) && clients_render(first, now_ms, &glass->rows) == 0)
+  if (clients_newest_urgent(&first) && clients_render(first, now_ms, &glass->rows) == 0) {
+    take_look(first, glass);
     return;
+  }
   if (menu_rows(menu, &glass->rows))
     return;
   ring_rows(now_ms, &glass->rows);
+  take_look(ring_client_screen(), glass);
 }
 
 bool view_shows_hand_over()

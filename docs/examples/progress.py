@@ -58,7 +58,7 @@ def run(title, command):
     panel.request(b"client_set -name progress")
     panel.request(b"screen_add job")
     # One option a request: the panel answers each option on a line of its own.
-    panel.request(b"screen_set job -priority foreground")
+    panel.request(b"screen_set job -priority info")
     panel.request(b"widget_add job label string")
     panel.request(b"widget_set job label 1 1 " + quote(title))
     panel.request(b"widget_add job value string")

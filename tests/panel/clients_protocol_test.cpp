@@ -43,6 +43,8 @@ TEST_F(ClientsTest, ConversationAnsweredLineByLine)
       {"screen_set s wid 20 hgt 4 heartbeat off backlight on cursor off cursor_x 1 cursor_y 2 timeout 80",
        "success\nsuccess\nsuccess\nsuccess\nsuccess\nsuccess\nsuccess\nsuccess\n"},
       {"screen_set s -priority urgent -duration 8", "huh? Invalid value \"urgent\"\nsuccess\n"},
+      {"screen_set s -cursor block -cursor square -backlight toggle -backlight dim",
+       "success\nhuh? Invalid value \"square\"\nsuccess\nhuh? Invalid value \"dim\"\n"},
       {"screen_set s -bogus 1 -name x", "huh? Unknown option \"-bogus\"\n"},
       {"screen_set s -duration 8 -name", "success\nhuh? Missing value for option \"-name\"\n"},
       {"screen_set t -name x", "huh? Unknown screen id \"t\"\n"},
@@ -79,6 +81,8 @@ TEST_F(ClientsTest, ConversationAnsweredLineByLine)
       {"client_add_key shared", "huh? Usage: client_add_key [-exclusively|-shared] KEY...\n"},
       {"client_del_key Up Enter", "success\n"},
       {"backlight on", "success\n"},
+      {"backlight open", "success\n"},
+      {"backlight on off", "huh? Usage: backlight on|off|toggle|blink|flash\n"},
       {"backlight purple", "huh? Usage: backlight on|off|toggle|blink|flash\n"},
       {"output 3", "success\n"},
       {"output off", "success\n"},
@@ -88,7 +92,10 @@ TEST_F(ClientsTest, ConversationAnsweredLineByLine)
       {"sleep", "huh? Usage: sleep SECONDS\n"},
       {"menu_add_item {} ask action Ask", "huh? Menus are not supported\n"},
       {"frobnicate now", "huh? Invalid command \"frobnicate\"\n"},
-      {"screen\xfe\x01", "huh? Invalid command \"screen??\"\n"},
+      {"screen\xfe\x01", "huh? Invalid command \"screent?\"\n"},
+      {"\xc3\xa9"
+       "cran",
+       "huh? Invalid command \"ecran\"\n"},
       {"screen_del s", "success\n"},
       {"screen_del s", "huh? Unknown screen id \"s\"\n"},
   };
@@ -107,7 +114,7 @@ TEST_F(ClientsTest, WordsUnquotedAndUnescapedInPlace)
       {"  a  b\t", {"a", "b"}},
       {"say \"two words\" {in braces}", {"say", "two words", "in braces"}},
       {"\"\" {}", {"", ""}},
-      {R"(a\ b "q\"q" {c\}d} tab\tnew\n)", {"a b", "q\"q", "c}d", "tab\tnew\n"}},
+      {R"(a\ b "q\"q" {c\}d} tab\tnew\n cr\r)", {"a b", "q\"q", "c}d", "tab\tnew\n", "cr\r"}},
       {"\"glued\"on {x}y", {"gluedon", "xy"}},
       {"mid\"dle x{y", {"mid\"dle", "x{y"}},
   };

@@ -40,7 +40,7 @@ TEST(PanelClientsE2e, ClientScreenJoinsTheRingAnAlertGoesInFrontAndADisconnectTa
          {"--every", "60", "echo Page"});
   PanelClient client;
   ASSERT_TRUE(client_connect(&client, socket_path));
-  client_send(client, {"hello", "client_set -name test", "screen_add s", "screen_set s -priority foreground",
+  client_send(client, {"hello", "client_set -name test", "screen_add s", "screen_set s -priority info",
                        "widget_add s w string", "widget_set s w 2 2 {Hello client}"});
   // The first press turns the ring from the page to the client's screen.
   EXPECT_TRUE(client_expect(&client, "listen s")) << client.seen;

@@ -20,6 +20,7 @@ std::vector<std::string> rows_of(const std::string &output, size_t chunk)
   const auto *bytes = reinterpret_cast<const unsigned char *>(output.data());
   for (size_t at = 0; at < output.size(); at += chunk)
     page_output_feed(&parsed, bytes + at, std::min(chunk, output.size() - at));
+  page_output_end(&parsed);
   return {text_of(parsed.rows[0]), text_of(parsed.rows[1])};
 }
 
@@ -28,9 +29,11 @@ std::string padded(const std::string &text)
   return text + std::string(16 - text.size(), ' ');
 }
 
-// Every byte the module would not draw as itself shows as '?'; a CR that
-// ends a line, at a chunk's end or not, is dropped.
-TEST(PageOutput, FirstTwoLinesCutTo16BytesWithControlBytesShownAsQuestionMarks)
+// The first two lines, each cut at 16 characters; the whole output is read
+// as UTF-8 when it is valid UTF-8 and as ISO-8859-1 otherwise, however it
+// is split between reads. Control characters show as '?'; a CR that ends a
+// line, at a chunk's end or not, is dropped.
+TEST(PageOutput, FirstTwoLinesCutTo16CharactersInTheOutputsEncoding)
 {
   struct Case {
     std::string output;
@@ -45,12 +48,25 @@ TEST(PageOutput, FirstTwoLinesCutTo16BytesWithControlBytesShownAsQuestionMarks)
       {"exactly sixteen!\n0123456789abcdefX\n", "exactly sixteen!", "0123456789abcdef"},
       {"a\xfe"
        "b\n\xfe\n",
-       "a?b", "?"},
+       "atb", "t"},
+      {"Temp 21\xc2\xb0"
+       "C\nGr\xc3\xb6\xc3\x9f"
+       "e\n",
+       "Temp 21*C", "Grose"},
+      {"Temp 21\xb0"
+       "C\nGr\xf6\xdf"
+       "e\n",
+       "Temp 21*C", "Grose"},
+      {"\xc3\x84\xc3\x84\xc3\x84\xc3\x84\xc3\x84\xc3\x84\xc3\x84\xc3\x84\xc3\x84\xc3\x84\xc3\x84\xc3\x84"
+       "\xc3\x84\xc3\x84\xc3\x84\xc3\x84\xc3\x84\r\nnext",
+       "AAAAAAAAAAAAAAAA", "next"},
+      {"caf\xc3\xa9\n\xc3\xa9t\xc3\xa9\nthird line in ISO-8859-1: \xe9\n", "cafAC", "ACtAC"},
+      {"caf\xc3", "cafA", ""},
       {"crlf\r\nline two\r\n", "crlf", "line two"},
       {"no newline at the end\r", "no newline at th", ""},
       {"cr\rinside\r\r\n", "cr?inside?", ""},
       {std::string("tab\there\x1b[1m\0nul\n", 17), "tab?here?[1m?nul", ""},
-      {"\x7f\x1fx\x80\xff\x01\n\r", "??x\x80\xff?", ""},
+      {"\x7f\x1fx\x80\xff\x01\n\r", "??x?y?", ""},
       {"exactly sixteen!\r\nnext", "exactly sixteen!", "next"},
   };
   for (const Case &c : cases) {
@@ -59,6 +75,22 @@ TEST(PageOutput, FirstTwoLinesCutTo16BytesWithControlBytesShownAsQuestionMarks)
           << c.output << " in chunks of " << chunk;
     }
   }
+}
+
+// Until the output ends, a character begun in the last read is left out;
+// an output that ended in it was not UTF-8.
+TEST(PageOutput, ACharacterUnfinishedIsLeftOutUntilTheOutputEnds)
+{
+  PageOutput parsed;
+  page_output_begin(&parsed);
+  const unsigned char begun[] = {'2', '1', 0xC2};
+  page_output_feed(&parsed, begun, sizeof begun);
+  EXPECT_EQ(text_of(parsed.rows[0]), padded("21"));
+  const unsigned char rest[] = {0xB0, 'C', 0xC2};
+  page_output_feed(&parsed, rest, sizeof rest);
+  EXPECT_EQ(text_of(parsed.rows[0]), padded("21*C"));
+  page_output_end(&parsed);
+  EXPECT_EQ(text_of(parsed.rows[0]), padded("21A*CA"));
 }
 
 TEST(PanelRowFromText, CutPaddedAndLeadByteReplaced)
