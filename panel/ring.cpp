@@ -16,6 +16,8 @@ ScreenHandle client_screen;
 // goes, the entry that followed it has taken its place.
 int position;
 long long turned_ms;
+// The last turn was a press: the screen paged to stays --hold long.
+bool paged;
 
 std::array<ScreenHandle, CLIENTS_ALL_SCREENS> ring_screens;
 int ring_screen_count;
@@ -60,6 +62,7 @@ void show_entry(int entry, long long now_ms)
   const bool keep_view = page >= 0;
   position = entry;
   turned_ms = now_ms;
+  paged = false;
   if (entry < settings->page_count) {
     if (entry != page)
       pages_show(entry, keep_view, now_ms);
@@ -83,6 +86,8 @@ void turn(int key, long long now_ms)
 
 long long stay_ms()
 {
+  if (paged && settings->hold_ms > 0)
+    return settings->hold_ms;
   const long long duration = page < 0 ? clients_duration_ms(client_screen) : 0;
   return duration > 0 ? duration : settings->rotate_ms;
 }
@@ -95,6 +100,7 @@ void ring_begin(const PanelOptions &options, long long now_ms)
   page = 0;
   position = 0;
   turned_ms = now_ms;
+  paged = false;
   ring_screen_count = 0;
   pages_begin(options, now_ms);
 }
@@ -107,7 +113,32 @@ bool ring_press(int key, long long now_ms)
   if (key == 0 || (sideways && settings->action_count > 0))
     return false;
   turn(key, now_ms);
+  paged = true;
   return true;
+}
+
+// A client's screen in view stays; so does the page in view, by its place,
+// or the first page when there are fewer now. Either gets its whole stay
+// before the ring turns by itself.
+void ring_reload(long long now_ms)
+{
+  pages_reload(now_ms);
+  turned_ms = now_ms;
+  if (page < 0)
+    return;
+  if (settings->page_count == 0) {
+    page = -1;
+    client_screen = ScreenHandle{};
+  } else if (page >= settings->page_count) {
+    page = 0;
+    position = 0;
+    pages_show(0, true, now_ms);
+  }
+}
+
+int ring_page()
+{
+  return page;
 }
 
 // A client's screen that went, or left the ring's classes, gives way to the
