@@ -12,288 +12,59 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "config_internal.h"
 #include "panel_internal.h"
 
 namespace {
 
-constexpr std::size_t FILE_MAX = 65536;
-constexpr std::size_t LONGEST_LINE = 1024;
 // inih's line buffer holds a CR, an LF and a NUL beyond the line.
 constexpr int INIH_LINE_ROOM = 3;
-constexpr std::size_t WHAT_SIZE = 256;
 constexpr std::array<unsigned char, 3> BYTE_ORDER_MARK = {0xEF, 0xBB, 0xBF};
 
-constexpr int SECTION_NONE = 0;
-constexpr int SECTION_PANEL = 1;
-constexpr int SECTION_PAGE = 2;
-constexpr int SECTION_ACTION = 3;
-
-// Every value is shorter than its line, so a store as large as the file
-// holds all of them. Two stores: the settings in use point into one while
-// a reread fills the other, and a reread that fails leaves the first alone.
-struct ConfigStore {
-  std::array<char, FILE_MAX> text;
-  std::size_t used;
-};
+// Two stores: the settings in use point into one while a reread fills the
+// other, and a reread that fails leaves the first alone.
 std::array<ConfigStore, 2> stores;
 std::size_t store_in_use;
-std::array<char, FILE_MAX + 1> file_text;
-
-struct Reading {
-  std::size_t length = 0;
-  std::size_t at = 0;
-  // The line last handed to inih, the section it stands in and where that began.
-  int line = 0;
-  int section = SECTION_NONE;
-  int section_line = 0;
-  // The settings given so far in this section, and in every [panel] section.
-  unsigned seen = 0;
-  unsigned panel_seen = 0;
-  int exit_lines = 0;
-  int error_line = 0;
-  std::array<char, WHAT_SIZE> what{};
-  PanelOptions *options = nullptr;
-  ConfigStore *store = nullptr;
-};
-
-struct PanelTime {
-  const char *name;
-  int PanelOptions::*field;
-  bool zero_turns_off;
-};
-
-constexpr std::array<PanelTime, 7> PANEL_TIMES = {{
-    {"every", &PanelOptions::every_ms, false},
-    {"timeout", &PanelOptions::timeout_ms, false},
-    {"action-timeout", &PanelOptions::action_timeout_ms, false},
-    {"rotate", &PanelOptions::rotate_ms, true},
-    {"hold", &PanelOptions::hold_ms, true},
-    {"refresh", &PanelOptions::refresh_ms, true},
-    {"display-off-after", &PanelOptions::display_off_ms, true},
-}};
-constexpr unsigned SEEN_COMMAND = 1U << 0;
-constexpr unsigned SEEN_EVERY = 1U << 1;
-constexpr unsigned SEEN_TIMEOUT = 1U << 2;
-constexpr unsigned SEEN_LABEL = 1U << 3;
-
-void fail_at(Reading *reading, int line, const char *what)
-{
-  if (reading->error_line != 0)
-    return;
-  reading->error_line = line;
-  snprintf(reading->what.data(), reading->what.size(), "%s", what);
-}
-
-void fail(Reading *reading, const char *what)
-{
-  fail_at(reading, reading->line, what);
-}
-
-const char *keep(Reading *reading, const char *value)
-{
-  ConfigStore *store = reading->store;
-  const std::size_t length = strlen(value);
-  if (length + 1 > store->text.size() - store->used) {
-    fail(reading, "the file's values do not fit in the panel's store");
-    return nullptr;
-  }
-  char *kept = store->text.data() + store->used;
-  memcpy(kept, value, length + 1);
-  store->used += length + 1;
-  return kept;
-}
-
-// A setting given once only; false (said) for a second time.
-bool first_time(Reading *reading, unsigned *seen, unsigned bit, const char *name)
-{
-  if ((*seen & bit) == 0) {
-    *seen |= bit;
-    return true;
-  }
-  char what[WHAT_SIZE];
-  snprintf(what, sizeof what, "%s is set twice", name);
-  fail(reading, what);
-  return false;
-}
-
-void take_time(Reading *reading, const char *name, const char *value, bool zero_turns_off, int *ms)
-{
-  char what[WHAT_SIZE];
-  if (panel_parse_seconds(name, value, zero_turns_off, ms, what, sizeof what) < 0)
-    fail(reading, what);
-}
-
-// A text in double quotes keeps the blanks at its ends, which inih strips otherwise.
-const char *unquoted(std::array<char, LONGEST_LINE + 1> *text, const char *value)
-{
-  const std::size_t length = strlen(value);
-  if (length < 2 || value[0] != '"' || value[length - 1] != '"')
-    return value;
-  snprintf(text->data(), text->size(), "%.*s", static_cast<int>(length - 2), value + 1);
-  return text->data();
-}
-
-void take_exit_line(Reading *reading, const char *value)
-{
-  PanelOptions *options = reading->options;
-  if (reading->exit_lines == LCM_ROWS) {
-    fail(reading, "exit-text is given twice at most: the first line, then the second");
-    return;
-  }
-  std::array<char, LONGEST_LINE + 1> text{};
-  const char *line = keep(reading, unquoted(&text, value));
-  if (!line)
-    return;
-  if (reading->exit_lines == 0)
-    options->exit_text[1] = "";
-  options->exit_text[static_cast<std::size_t>(reading->exit_lines++)] = line;
-  options->has_exit_text = true;
-}
-
-void take_listen(Reading *reading, const char *value)
-{
-  PanelOptions *options = reading->options;
-  char what[WHAT_SIZE];
-  if (panel_check_listen("listen", value, what, sizeof what) < 0) {
-    fail(reading, what);
-    return;
-  }
-  if (options->listen_count == PANEL_MAX_LISTEN) {
-    snprintf(what, sizeof what, "more than %d listen addresses", PANEL_MAX_LISTEN);
-    fail(reading, what);
-    return;
-  }
-  const char *kept = keep(reading, value);
-  if (kept)
-    options->listen[static_cast<std::size_t>(options->listen_count++)] = kept;
-}
-
-void take_panel_setting(Reading *reading, const char *name, const char *value)
-{
-  if (strcmp(name, "listen") == 0) {
-    take_listen(reading, value);
-    return;
-  }
-  if (strcmp(name, "exit-text") == 0) {
-    take_exit_line(reading, value);
-    return;
-  }
-  for (std::size_t i = 0; i < PANEL_TIMES.size(); i++) {
-    const PanelTime &time = PANEL_TIMES[i];
-    if (strcmp(name, time.name) != 0)
-      continue;
-    if (first_time(reading, &reading->panel_seen, 1U << i, name))
-      take_time(reading, name, value, time.zero_turns_off, &(reading->options->*time.field));
-    return;
-  }
-  char what[WHAT_SIZE];
-  snprintf(what, sizeof what,
-           "unknown setting '%s' in [panel] (every, timeout, action-timeout, rotate, hold, refresh, "
-           "display-off-after, listen, exit-text)",
-           name);
-  fail(reading, what);
-}
-
-void take_command(Reading *reading, const char *value, const char **command)
-{
-  if (value[0] == '\0') {
-    fail(reading, "command wants a shell command line");
-    return;
-  }
-  *command = keep(reading, value);
-}
-
-void take_page_setting(Reading *reading, const char *name, const char *value)
-{
-  PanelOptions *options = reading->options;
-  const auto page = static_cast<std::size_t>(options->page_count - 1);
-  if (strcmp(name, "command") == 0) {
-    if (first_time(reading, &reading->seen, SEEN_COMMAND, name))
-      take_command(reading, value, &options->pages[page]);
-  } else if (strcmp(name, "every") == 0) {
-    if (first_time(reading, &reading->seen, SEEN_EVERY, name))
-      take_time(reading, name, value, false, &options->page_every_ms[page]);
-  } else if (strcmp(name, "timeout") == 0) {
-    if (first_time(reading, &reading->seen, SEEN_TIMEOUT, name))
-      take_time(reading, name, value, false, &options->page_timeout_ms[page]);
-  } else {
-    char what[WHAT_SIZE];
-    snprintf(what, sizeof what, "unknown setting '%s' in [page] (command, every, timeout)", name);
-    fail(reading, what);
-  }
-}
-
-void take_action_setting(Reading *reading, const char *name, const char *value)
-{
-  PanelOptions *options = reading->options;
-  const auto action = static_cast<std::size_t>(options->action_count - 1);
-  char what[WHAT_SIZE];
-  if (strcmp(name, "label") == 0) {
-    if (!first_time(reading, &reading->seen, SEEN_LABEL, name))
-      return;
-    if (panel_check_label("label", value, what, sizeof what) < 0)
-      fail(reading, what);
-    else
-      options->action_labels[action] = keep(reading, value);
-  } else if (strcmp(name, "command") == 0) {
-    if (first_time(reading, &reading->seen, SEEN_COMMAND, name))
-      take_command(reading, value, &options->action_commands[action]);
-  } else if (strcmp(name, "timeout") == 0) {
-    if (first_time(reading, &reading->seen, SEEN_TIMEOUT, name))
-      take_time(reading, name, value, false, &options->action_own_timeout_ms[action]);
-  } else {
-    snprintf(what, sizeof what, "unknown setting '%s' in [action] (label, command, timeout)", name);
-    fail(reading, what);
-  }
-}
-
-// The line inih hands over stands in the section the reader last saw begin.
-int take_setting(void *user, const char * /*section*/, const char *name, const char *value)
-{
-  auto *reading = static_cast<Reading *>(user);
-  switch (reading->section) {
-  case SECTION_PANEL:
-    take_panel_setting(reading, name, value);
-    break;
-  case SECTION_PAGE:
-    take_page_setting(reading, name, value);
-    break;
-  case SECTION_ACTION:
-    take_action_setting(reading, name, value);
-    break;
-  default: {
-    char what[WHAT_SIZE];
-    snprintf(what, sizeof what, "%s: a setting before any section; the panel's own go under [panel]", name);
-    fail(reading, what);
-  }
-  }
-  return reading->error_line == 0 ? 1 : 0;
-}
+std::array<char, CONFIG_FILE_MAX + 1> file_text;
 
 // A page or an action is whole once its section ends.
-void end_section(Reading *reading)
+void end_section(ConfigReading *reading)
 {
   const PanelOptions *options = reading->options;
   const auto last_page = static_cast<std::size_t>(options->page_count - 1);
   const auto last_action = static_cast<std::size_t>(options->action_count - 1);
-  if (reading->section == SECTION_PAGE && !options->pages[last_page])
-    fail_at(reading, reading->section_line, "this [page] has no command");
-  if (reading->section == SECTION_ACTION && !options->action_labels[last_action])
-    fail_at(reading, reading->section_line, "this [action] has no label");
-  if (reading->section == SECTION_ACTION && !options->action_commands[last_action])
-    fail_at(reading, reading->section_line, "this [action] has no command");
+  if (reading->section == CONFIG_SECTION_PAGE && !options->pages[last_page])
+    config_fail_at(reading, reading->section_line, "this [page] has no command");
+  if (reading->section == CONFIG_SECTION_ACTION && !options->action_labels[last_action])
+    config_fail_at(reading, reading->section_line, "this [action] has no label");
+  if (reading->section == CONFIG_SECTION_ACTION && !options->action_commands[last_action])
+    config_fail_at(reading, reading->section_line, "this [action] has no command");
+}
+
+// One more page or action, unless there are as many as there may be;
+// false (said) then.
+bool take_slot(ConfigReading *reading, int *count, int most, const char *kind)
+{
+  if (*count < most) {
+    (*count)++;
+    return true;
+  }
+  char what[CONFIG_WHAT_SIZE];
+  snprintf(what, sizeof what, "more than %d %s", most, kind);
+  config_fail(reading, what);
+  return false;
 }
 
 // inih takes a line whose first byte past the blanks is '[' for a section,
 // named by what stands before the first ']'.
-void begin_section(Reading *reading, const char *line, std::size_t length)
+void begin_section(ConfigReading *reading, const char *line, std::size_t length)
 {
   end_section(reading);
   const char *name = static_cast<const char *>(memchr(line, '[', length)) + 1;
   const auto *end =
       static_cast<const char *>(memchr(name, ']', length - static_cast<std::size_t>(name - line)));
   if (!end) {
-    fail(reading, "a section's name wants its ']'");
+    config_fail(reading, "a section's name wants its ']'");
     return;
   }
   const auto name_length = static_cast<std::size_t>(end - name);
@@ -301,33 +72,26 @@ void begin_section(Reading *reading, const char *line, std::size_t length)
     return name_length == strlen(kind) && memcmp(name, kind, name_length) == 0;
   };
   PanelOptions *options = reading->options;
-  char what[WHAT_SIZE];
   reading->section_line = reading->line;
   reading->seen = 0;
   if (is("panel")) {
-    reading->section = SECTION_PANEL;
+    reading->section = CONFIG_SECTION_PANEL;
   } else if (is("page")) {
-    reading->section = SECTION_PAGE;
-    if (options->page_count == PANEL_MAX_PAGES) {
-      snprintf(what, sizeof what, "more than %d pages", PANEL_MAX_PAGES);
-      fail(reading, what);
-      return;
-    }
-    options->pages[static_cast<std::size_t>(options->page_count++)] = nullptr;
+    reading->section = CONFIG_SECTION_PAGE;
+    if (take_slot(reading, &options->page_count, PANEL_MAX_PAGES, "pages"))
+      options->pages[static_cast<std::size_t>(options->page_count - 1)] = nullptr;
   } else if (is("action")) {
-    reading->section = SECTION_ACTION;
-    if (options->action_count == PANEL_MAX_ACTIONS) {
-      snprintf(what, sizeof what, "more than %d actions", PANEL_MAX_ACTIONS);
-      fail(reading, what);
-      return;
+    reading->section = CONFIG_SECTION_ACTION;
+    if (take_slot(reading, &options->action_count, PANEL_MAX_ACTIONS, "actions")) {
+      const auto action = static_cast<std::size_t>(options->action_count - 1);
+      options->action_labels[action] = nullptr;
+      options->action_commands[action] = nullptr;
     }
-    const auto action = static_cast<std::size_t>(options->action_count++);
-    options->action_labels[action] = nullptr;
-    options->action_commands[action] = nullptr;
   } else {
+    char what[CONFIG_WHAT_SIZE];
     snprintf(what, sizeof what, "unknown section [%.*s] (the sections are [panel], [page] and [action])",
              static_cast<int>(name_length), name);
-    fail(reading, what);
+    config_fail(reading, what);
   }
 }
 
@@ -344,7 +108,7 @@ bool starts_section(const char *line, std::size_t length)
 // and after the first mistake.
 char *next_line(char *buffer, int size, void *stream)
 {
-  auto *reading = static_cast<Reading *>(stream);
+  auto *reading = static_cast<ConfigReading *>(stream);
   if (reading->error_line != 0)
     return nullptr;
   if (reading->at >= reading->length) {
@@ -358,14 +122,14 @@ char *next_line(char *buffer, int size, void *stream)
   reading->at += length;
   reading->line++;
   const std::size_t text_length = newline ? length - 1 : length;
-  char what[WHAT_SIZE];
-  if (text_length > LONGEST_LINE || length + 1 > static_cast<std::size_t>(size)) {
-    snprintf(what, sizeof what, "a line longer than %zu bytes", LONGEST_LINE);
-    fail(reading, what);
+  if (text_length > CONFIG_LONGEST_LINE || length + 1 > static_cast<std::size_t>(size)) {
+    char what[CONFIG_WHAT_SIZE];
+    snprintf(what, sizeof what, "a line longer than %zu bytes", CONFIG_LONGEST_LINE);
+    config_fail(reading, what);
     return nullptr;
   }
   if (memchr(line, '\0', length)) {
-    fail(reading, "a NUL byte");
+    config_fail(reading, "a NUL byte");
     return nullptr;
   }
   if (starts_section(line, length)) {
@@ -422,7 +186,7 @@ void say_load_failure(const char *path, char *error, std::size_t error_size)
   if (errno == EINVAL)
     snprintf(error, error_size, "%s: not a regular file", path);
   else if (errno == EFBIG)
-    snprintf(error, error_size, "%s: longer than %zu bytes", path, FILE_MAX);
+    snprintf(error, error_size, "%s: longer than %zu bytes", path, CONFIG_FILE_MAX);
   else
     snprintf(error, error_size, "%s: %s", path, panel_reason(errno, buffer, sizeof buffer));
 }
@@ -437,7 +201,7 @@ void set_up_inih()
   ini_allow_no_value = false;
   ini_stop_on_first_error = true;
   ini_use_stack = true;
-  ini_max_line = static_cast<int>(LONGEST_LINE) + INIH_LINE_ROOM;
+  ini_max_line = static_cast<int>(CONFIG_LONGEST_LINE) + INIH_LINE_ROOM;
 }
 
 } // namespace
@@ -452,14 +216,14 @@ int panel_config_read(const char *path, PanelOptions *options, char *error, std:
   PanelOptions read;
   ConfigStore *store = &stores[1 - store_in_use];
   store->used = 0;
-  Reading reading;
+  ConfigReading reading;
   reading.length = length;
   reading.options = &read;
   reading.store = store;
   if (length >= BYTE_ORDER_MARK.size() && memcmp(file_text.data(), BYTE_ORDER_MARK.data(), 3) == 0)
     reading.at = BYTE_ORDER_MARK.size();
   set_up_inih();
-  const int syntax_line = ini_parse_stream(next_line, &reading, take_setting, &reading);
+  const int syntax_line = ini_parse_stream(next_line, &reading, config_take_setting, &reading);
   if (syntax_line > 0 && (reading.error_line == 0 || syntax_line < reading.error_line)) {
     snprintf(error, error_size, "%s:%d: neither a [section], a NAME = VALUE setting nor a comment", path,
              syntax_line);

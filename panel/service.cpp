@@ -69,8 +69,8 @@ int address_of(const char *name)
 // The watchdog is the panel's only when WATCHDOG_PID, if set, names it.
 long long watchdog_interval_ms()
 {
-  const char *usec = getenv("WATCHDOG_USEC");
-  const char *pid = getenv("WATCHDOG_PID");
+  const char *usec = getenv("WATCHDOG_USEC"); // NOLINT(concurrency-mt-unsafe)
+  const char *pid = getenv("WATCHDOG_PID");   // NOLINT(concurrency-mt-unsafe)
   if (!usec || (pid && strtol(pid, nullptr, 10) != getpid()))
     return 0;
   const long long interval = strtoll(usec, nullptr, 10) / 1000;
@@ -78,10 +78,11 @@ long long watchdog_interval_ms()
 }
 
 // systemd talks to the panel alone: its commands must not take the socket
-// for theirs.
+// for theirs. The environment is read and changed before the panel starts
+// any thread.
 void open_notify_socket()
 {
-  const char *name = getenv("NOTIFY_SOCKET");
+  const char *name = getenv("NOTIFY_SOCKET"); // NOLINT(concurrency-mt-unsafe)
   watchdog_ms = name ? watchdog_interval_ms() : 0;
   if (name) {
     notify_socket = address_of(name) == 0 ? socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0) : -1;
@@ -91,9 +92,8 @@ void open_notify_socket()
               panel_reason(errno, buffer, sizeof buffer));
     }
   }
-  unsetenv("NOTIFY_SOCKET");
-  unsetenv("WATCHDOG_USEC");
-  unsetenv("WATCHDOG_PID");
+  for (const char *variable : {"NOTIFY_SOCKET", "WATCHDOG_USEC", "WATCHDOG_PID"})
+    unsetenv(variable); // NOLINT(concurrency-mt-unsafe)
 }
 
 bool serves(const PanelOptions &options)
