@@ -3,10 +3,10 @@
 // actions, a menu runs confirmed commands and shows their outcome.
 //
 //   panel_parse_options(argc, argv, &options, error, size)  0, or -1 with a usage error in error
-//   panel_config_read(path, &options, error, size)  a configuration file's settings; 0, or -1 with
-//   "FILE:LINE: what" panel_config_load(command_line, &options, error, size)  the file --config names, the
-//   command line over it panel_config_print(options, stream)  the settings in use, written as a configuration
-//   file page_output_begin(&output)           start reading a page's output: both rows blank
+//   panel_config_read(path, &options, error, size)  a file's settings; 0, or -1 with "FILE:LINE: what"
+//   panel_config_load(command_line, &options, error, size)  the file of --config, the command line over it
+//   panel_config_print(options, stream)  the settings in use, written out as a configuration file
+//   page_output_begin(&output)           start reading a page's output: both rows blank
 //   page_output_feed(&output, data, n)   take n more bytes of the output; lines after the second are dropped
 //   panel_page_after(page, count, key)   the page a key leads to, wrapping round; page itself for other keys
 //   panel_press(&buttons, reply, now)    the key whose press starts with this button reply, or 0
@@ -27,10 +27,9 @@
 //   menu_reload(&menu, count, labels, now)  new actions: an open menu closes, a running action runs on
 //   idle_begin(now)                      the display on, nothing pressed
 //   idle_press(key, held, now)           whether the press (or the button still held) only woke the display
-//   idle_look(sight, off_after, now, &glass)  the light off after off_after ms without a press or a new
-//   screen panel_run(options)                   keep the display current until panel_stop is set; the exit
-//   status service_begin(&options, command_line)  talk to systemd where it started the panel; SIGHUP rereads
-//   the file
+//   idle_look(sight, off_after, now, &glass)  the light off after off_after ms without a press or new screen
+//   panel_run(options)                   keep the display current until panel_stop is set; the exit status
+//   service_begin(&options, command_line)  talk to systemd if it started the panel; SIGHUP rereads the file
 //
 // Rows hold exactly 16 bytes, padded with spaces; a control byte, DEL and
 // 0xFE (which the module would take for the start of a command) are kept as

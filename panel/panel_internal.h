@@ -4,12 +4,12 @@
 // panel's interface; only panel/*.cpp include it.
 //
 //   panel_now_ms()                  the monotonic clock in milliseconds
-//   panel_parse_seconds(name, text, zero_turns_off, &ms, error, size)  "5", "0.25" (or "0"); 0, or -1 said
-//   panel_check_label(name, label, error, size)      1 to 15 bytes; 0, or -1 said in error
-//   panel_check_listen(name, address, error, size)   a numeric ADDR:PORT or [ADDR]:PORT; 0, or -1 said
-//   panel_page_every_ms(options, page)    how often a page's command runs: its own time, or the panel's
-//   panel_page_timeout_ms(options, page)  when a page's command is killed: its own time, or the panel's
-//   panel_action_timeout_ms(options, action)  when an action's command is killed: its own, or the panel's
+//   panel_parse_seconds(name, text, zero_off, &ms, error, size)  "5", "0.25" (or "0"); 0, or -1 said
+//   panel_check_label(name, label, error, size)     1 to 15 bytes; 0, or -1 said in error
+//   panel_check_listen(name, address, error, size)  a numeric ADDR:PORT or [ADDR]:PORT; 0, or -1 said
+//   panel_page_every_ms(options, page)        how often a page's command runs: its own time or the panel's
+//   panel_page_timeout_ms(options, page)      when a page's command is killed: its own time or the panel's
+//   panel_action_timeout_ms(options, action)  when an action's command is killed: its own or the panel's
 //   panel_reason(error, buf, size)  the text of an errno value
 //   pages_begin(options, now)       page 1 shown, its command due at once; every page blank
 //   pages_show(page, keep_view, now)  show another page; its command due at once
@@ -38,9 +38,9 @@
 //   pages_reload(now)               new pages: every page's text but the one in view forgotten
 //   view_reload(options, now)       new actions: the menu closes, a running action runs on
 //   view_sight()                    what is in view, to tell when another screen comes
-//   service_tend(now)               after a pass: reload when SIGHUP asked, ready, keep-alive; whether
-//   reloaded sharing_start(options)          serve display clients; 0, or -1 when a --listen address failed
-//   (said) sharing_stop()                  close every client and listener, remove the socket
+//   service_tend(now)               after a pass: reload if SIGHUP asked, ready, keep-alive; whether reloaded
+//   sharing_start(options)          serve display clients; 0, or -1 when a --listen address failed (said)
+//   sharing_stop()                  close every client and listener, remove the socket
 #ifndef LCM_PANEL_PANEL_INTERNAL_H
 #define LCM_PANEL_PANEL_INTERNAL_H
 
