@@ -1,7 +1,10 @@
 // The panel as a systemd service: it tells systemd that it is ready, that
 // it reloads and that its loop still goes round, with the datagrams of the
 // notification protocol on the socket NOTIFY_SOCKET names; and on SIGHUP
-// it rereads its configuration file without a blink of the glass.
+// it rereads its configuration file without a blink of the glass. The
+// datagrams are sent here rather than through libsystemd: they are a few
+// lines of text, and the library would bring its compression and crypto
+// libraries into the panel for them.
 #include <array>
 #include <cerrno>
 #include <csignal>
