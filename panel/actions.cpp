@@ -12,6 +12,8 @@ constexpr std::size_t OUTCOME_SIZE = LCM_COLUMNS + 1;
 const PanelOptions *settings;
 PageRun run;
 int action = -1;
+// The menu's copy of the running action's label, which a reload leaves alone.
+const char *label = "";
 
 // The row as text, without the spaces that pad it.
 void trimmed(const PanelRow &row, char *text)
@@ -27,8 +29,7 @@ void trimmed(const PanelRow &row, char *text)
 // One line for the journal: the action, its outcome and what it said.
 void tell(const char *outcome, const char *detail)
 {
-  fprintf(stderr, "lcm-panel: action \"%s\": %s%s%s\n",
-          settings->action_labels[static_cast<std::size_t>(action)], outcome, detail[0] != '\0' ? ": " : "",
+  fprintf(stderr, "lcm-panel: action \"%s\": %s%s%s\n", label, outcome, detail[0] != '\0' ? ": " : "",
           detail);
 }
 
@@ -50,8 +51,9 @@ void actions_begin(const PanelOptions &options)
 void actions_start(Menu *menu, long long now_ms)
 {
   action = menu->running;
+  label = menu->running_label.data();
   const char *command = settings->action_commands[static_cast<std::size_t>(action)];
-  if (page_run_start(&run, command, now_ms, settings->action_timeout_ms) == 0)
+  if (page_run_start(&run, command, now_ms, panel_action_timeout_ms(*settings, action)) == 0)
     return;
   char buffer[128];
   const char *reason = panel_reason(errno, buffer, sizeof buffer);

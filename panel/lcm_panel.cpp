@@ -11,8 +11,12 @@
 namespace {
 
 constexpr int EXIT_USAGE = 2;
+// --check-config on a file that does not check.
+constexpr int EXIT_FILE_REFUSED = 1;
 
-constexpr const char *USAGE = "usage: lcm-panel [options] PAGE...\n";
+constexpr const char *USAGE = "usage: lcm-panel [options] PAGE...\n"
+                              "       lcm-panel [options] --config FILE [PAGE...]\n"
+                              "       lcm-panel [options] --check-config FILE [PAGE...]\n";
 
 constexpr const char *HELP = "Shows the first two lines of a PAGE's output on the display module on\n"
                              "/dev/ttyS1 (or the device LCM_DEVICE names) and keeps them current. A\n"
@@ -47,28 +51,45 @@ constexpr const char *HELP = "Shows the first two lines of a PAGE's output on th
                              "                       127.0.0.1:13666; every local user may then draw\n"
                              "  --rotate SEC         turn to the next screen every SEC seconds, or after\n"
                              "                       a client screen's own -duration (default 0: never)\n"
+                             "  --hold SEC           after a press, the ring stays SEC seconds before it\n"
+                             "                       turns by itself again (default 0: as --rotate)\n"
+                             "  --display-off-after SEC  switch the display off after SEC seconds without\n"
+                             "                       a press or another screen (default 0: never); a\n"
+                             "                       press then only wakes it\n"
                              "  --exit-text L1 L2    show L1 and L2 when stopped\n"
+                             "  --config FILE        take pages, actions and settings from FILE (see\n"
+                             "                       lcm-panel.conf(5)); options given here win over it,\n"
+                             "                       and SIGHUP reads it again\n"
+                             "  --check-config FILE  check FILE, print the settings it gives and exit\n"
+                             "                       (status 1 when it does not check)\n"
                              "  --help               show this help and exit\n"
                              "  --version            show the version and exit\n"
                              "  --                   every later argument is a PAGE\n"
                              "\n"
-                             "SIGTERM, SIGINT and SIGHUP stop the panel with status 0. Status 1: the\n"
-                             "port could not be opened or failed; 2: a usage error.\n";
+                             "SIGTERM, SIGINT and SIGHUP stop the panel with status 0; with --config,\n"
+                             "SIGHUP reads the file again instead. Status 1: the port could not be\n"
+                             "opened or failed; 2: a usage error or a file that does not check.\n";
 
 void on_stop_signal(int signal_number)
 {
   panel_stop = signal_number;
 }
 
-// No SA_RESTART: a pause cut short by the signal only makes the pass shorter.
-int watch_stop_signals()
+void on_reload_signal(int /*signal_number*/)
+{
+  panel_reload_asked = 1;
+}
+
+// No SA_RESTART: a pause cut short by the signal only makes the pass
+// shorter. From a configuration file, SIGHUP rereads it.
+int watch_stop_signals(bool reloads)
 {
   struct sigaction action {};
-  action.sa_handler = on_stop_signal;
   sigemptyset(&action.sa_mask);
   sigset_t stops;
   sigemptyset(&stops);
   for (const int signal_number : {SIGTERM, SIGINT, SIGHUP}) {
+    action.sa_handler = reloads && signal_number == SIGHUP ? on_reload_signal : on_stop_signal;
     if (sigaction(signal_number, &action, nullptr) < 0)
       return -1;
     sigaddset(&stops, signal_number);
@@ -96,7 +117,7 @@ void fill_standard_streams()
   }
 }
 
-// What was printed must have reached standard output; 0, or 1 when not.
+// What was printed must have reached standard output; 0, or 1 (said) when not.
 int flush_output()
 {
   errno = 0;
@@ -108,28 +129,41 @@ int flush_output()
   return 1;
 }
 
+// The settings in use; a reload changes them in place.
+PanelOptions options;
+
 } // namespace
 
 int main(int argc, char **argv)
 {
   fill_standard_streams();
-  PanelOptions options;
-  char error[256];
-  if (panel_parse_options(argc, argv, &options, error, sizeof error) < 0) {
+  PanelOptions command_line;
+  char error[1024];
+  if (panel_parse_options(argc, argv, &command_line, error, sizeof error) < 0) {
     fprintf(stderr, "lcm-panel: %s\n%s", error, USAGE);
     return EXIT_USAGE;
   }
-  if (options.help) {
+  if (command_line.help) {
     printf("%s%s", USAGE, HELP);
     return flush_output();
   }
-  if (options.version) {
+  if (command_line.version) {
     printf("lcm-panel %s\n", LCM_VERSION);
     return flush_output();
   }
-  if (watch_stop_signals() < 0) {
+  options = command_line;
+  if (command_line.config && panel_config_load(command_line, &options, error, sizeof error) < 0) {
+    fprintf(stderr, "lcm-panel: %s\n", error);
+    return command_line.check_config ? EXIT_FILE_REFUSED : EXIT_USAGE;
+  }
+  if (command_line.check_config) {
+    const int printed = panel_config_print(options, stdout);
+    return flush_output() != 0 || printed < 0 ? 1 : 0;
+  }
+  if (watch_stop_signals(options.config != nullptr) < 0) {
     perror("lcm-panel: signals");
     return 1;
   }
+  service_begin(&options, command_line);
   return panel_run(options);
 }

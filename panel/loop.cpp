@@ -71,6 +71,8 @@ int take_key(long long now)
       return -1;
   }
   const int key = panel_press(&buttons, reply, now);
+  if (idle_press(key, buttons.held, now))
+    return 0;
   if (key != 0)
     view_press(key, now);
   view_held(buttons.held, now - buttons.held_since_ms, now);
@@ -80,6 +82,7 @@ int take_key(long long now)
 int show_in_view(long long now)
 {
   view_glass(now, &wanted);
+  idle_look(view_sight(), settings->display_off_ms, now, &wanted);
   if (now >= next_refresh_ms)
     return restore(now);
   return check(screen_show(wanted.rows));
@@ -145,6 +148,7 @@ int panel_run(const PanelOptions &options)
   ring_begin(options, start);
   actions_begin(options);
   view_begin(options, start);
+  idle_begin(start);
   view_glass(start, &wanted);
   // The port's lock comes first: a second panel on the same port stops
   // there, before it could take the first one's socket.
@@ -163,6 +167,8 @@ int panel_run(const PanelOptions &options)
       return port_failure(errno);
     answer_hand_over();
     page_run_reap();
+    if (service_tend(now))
+      schedule_refresh(now);
   }
   view_end();
   if (clients_hand_over_waiting()) {

@@ -85,6 +85,7 @@ int press_on_question(Menu *menu, int key, long long now_ms)
     return MENU_TAKEN;
   }
   menu->running = menu->chosen;
+  snprintf(menu->running_label.data(), menu->running_label.size(), "%s", label_of(*menu, menu->chosen));
   go(menu, MENU_RUNNING, now_ms);
   return MENU_RUN;
 }
@@ -150,7 +151,7 @@ void menu_ended(Menu *menu, const char *outcome, const PanelRow &output, long lo
 {
   if (menu->running < 0)
     return;
-  status_row(&menu->result.front(), label_of(*menu, menu->running), outcome);
+  status_row(&menu->result.front(), menu->running_label.data(), outcome);
   menu->result.back() = output;
   menu->running = -1;
   go(menu, MENU_RESULT, now_ms);
@@ -169,7 +170,7 @@ bool menu_rows(const Menu &menu, PanelRows *rows)
     panel_row_from_text(&rows->back(), QUESTION_ROW);
     return true;
   case MENU_RUNNING:
-    panel_row_from_text(&rows->front(), label_of(menu, menu.running));
+    panel_row_from_text(&rows->front(), menu.running_label.data());
     panel_row_from_text(&rows->back(), RUNNING_ROW);
     return true;
   case MENU_RESULT:
@@ -177,11 +178,30 @@ bool menu_rows(const Menu &menu, PanelRows *rows)
     return true;
   case MENU_BUSY:
     status_row(&rows->front(), label_of(menu, menu.chosen), "busy");
-    status_row(&rows->back(), label_of(menu, menu.running), "running");
+    status_row(&rows->back(), menu.running_label.data(), "running");
     return true;
   default:
     return false;
   }
+}
+
+// A running action keeps its place in the list when its label is still
+// there; otherwise it runs on outside the list, and choosing any action
+// shows busy until it ends. A result in view stays.
+void menu_reload(Menu *menu, int count, const char *const *labels, long long now_ms)
+{
+  menu->count = count;
+  menu->labels = labels;
+  menu->chosen = 0;
+  if (menu->running >= 0) {
+    menu->running = PANEL_MAX_ACTIONS;
+    for (int action = 0; action < count; action++) {
+      if (strcmp(labels[action], menu->running_label.data()) == 0)
+        menu->running = action;
+    }
+  }
+  if (menu->state != MENU_RESULT && menu->state != MENU_CLOSED)
+    go(menu, MENU_CLOSED, now_ms);
 }
 
 // A signal by its name without SIG, which fits the row better than a number.

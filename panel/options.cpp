@@ -2,7 +2,7 @@
 #include <cstring>
 
 #include "server.h"
-#include "panel.h"
+#include "panel_internal.h"
 
 namespace {
 
@@ -84,25 +84,28 @@ int refuse(Parser *parser, const char *what, const char *argument)
   return -1;
 }
 
+// The value of an option that takes one, inline ("--every=5") or next;
+// nullptr (said) when there is none.
+const char *value_of(Parser *parser, const char *name, const char *inline_value, const char *wanted)
+{
+  if (inline_value)
+    return inline_value;
+  if (parser->index >= parser->argc) {
+    snprintf(parser->error, parser->error_size, "%s wants %s", name, wanted);
+    return nullptr;
+  }
+  return parser->argv[parser->index++];
+}
+
 // With zero_turns_off, a 0 ("0", "0.0") stands for no time at all.
-int take_seconds(Parser *parser, const char *name, const char *inline_value, int *ms_out,
+int take_seconds(Parser *parser, const char *name, const char *inline_value, int *ms_out, unsigned given,
                  bool zero_turns_off = false)
 {
-  const char *value = inline_value;
-  if (!value) {
-    if (parser->index >= parser->argc)
-      return refuse(parser, name, " wants a number of seconds");
-    value = parser->argv[parser->index++];
-  }
-  const long ms = zero_turns_off && is_zero(value) ? 0 : milliseconds_of(value);
-  if (ms < 0) {
-    snprintf(parser->error, parser->error_size,
-             "%s wants %sseconds from 0.1 to 86400, at most 3 decimals: %s", name,
-             zero_turns_off ? "0 or " : "", value);
+  const char *value = value_of(parser, name, inline_value, "a number of seconds");
+  if (!value)
     return -1;
-  }
-  *ms_out = static_cast<int>(ms);
-  return 0;
+  parser->options->given |= given;
+  return panel_parse_seconds(name, value, zero_turns_off, ms_out, parser->error, parser->error_size);
 }
 
 int take_exit_text(Parser *parser, const char *inline_value)
@@ -112,6 +115,7 @@ int take_exit_text(Parser *parser, const char *inline_value)
   if (parser->index + 2 > parser->argc)
     return refuse(parser, "--exit-text wants two lines", nullptr);
   parser->options->has_exit_text = true;
+  parser->options->given |= PANEL_GIVEN_EXIT_TEXT;
   parser->options->exit_text[0] = parser->argv[parser->index++];
   parser->options->exit_text[1] = parser->argv[parser->index++];
   return 0;
@@ -126,66 +130,78 @@ int take_action(Parser *parser, const char *inline_value)
     return refuse(parser, "--action wants a label and a command", nullptr);
   const char *label = parser->argv[parser->index++];
   const char *command = parser->argv[parser->index++];
-  const std::size_t length = strlen(label);
-  if (length == 0 || length > PANEL_MAX_LABEL) {
-    snprintf(parser->error, parser->error_size, "--action wants a label of 1 to %d bytes: '%s'",
-             PANEL_MAX_LABEL, label);
+  if (panel_check_label("--action", label, parser->error, parser->error_size) < 0)
     return -1;
-  }
   if (options->action_count >= PANEL_MAX_ACTIONS) {
     snprintf(parser->error, parser->error_size, "at most %d actions", PANEL_MAX_ACTIONS);
     return -1;
   }
+  options->given |= PANEL_GIVEN_ACTIONS;
   const auto index = static_cast<std::size_t>(options->action_count++);
   options->action_labels[index] = label;
   options->action_commands[index] = command;
   return 0;
 }
 
-// Checked here, so that a mistyped address is a usage error, not a failure
-// after the port was opened.
 int take_listen(Parser *parser, const char *inline_value)
 {
   PanelOptions *options = parser->options;
-  const char *value = inline_value;
-  if (!value) {
-    if (parser->index >= parser->argc)
-      return refuse(parser, "--listen wants ADDR:PORT", nullptr);
-    value = parser->argv[parser->index++];
-  }
-  ServerAddress address;
-  if (server_parse_address(value, &address) < 0) {
-    snprintf(parser->error, parser->error_size,
-             "--listen wants a numeric ADDR:PORT or [ADDR]:PORT, e.g. 127.0.0.1:13666: %s", value);
+  const char *value = value_of(parser, "--listen", inline_value, "ADDR:PORT");
+  if (!value)
     return -1;
-  }
+  if (panel_check_listen("--listen", value, parser->error, parser->error_size) < 0)
+    return -1;
   if (options->listen_count >= PANEL_MAX_LISTEN) {
     snprintf(parser->error, parser->error_size, "at most %d --listen addresses", PANEL_MAX_LISTEN);
     return -1;
   }
+  options->given |= PANEL_GIVEN_LISTEN;
   options->listen[static_cast<std::size_t>(options->listen_count++)] = value;
+  return 0;
+}
+
+int take_config(Parser *parser, const char *name, const char *inline_value, bool check)
+{
+  const char *value = value_of(parser, name, inline_value, "a FILE");
+  if (!value)
+    return -1;
+  if (parser->options->config)
+    return refuse(parser, "give one configuration file, with --config or --check-config", nullptr);
+  parser->options->config = value;
+  parser->options->check_config = check;
   return 0;
 }
 
 int take_option(Parser *parser, const char *argument)
 {
+  PanelOptions *options = parser->options;
   const char *value = nullptr;
   if (is_named(argument, "--every", &value))
-    return take_seconds(parser, "--every", value, &parser->options->every_ms);
+    return take_seconds(parser, "--every", value, &options->every_ms, PANEL_GIVEN_EVERY);
   if (is_named(argument, "--timeout", &value))
-    return take_seconds(parser, "--timeout", value, &parser->options->timeout_ms);
+    return take_seconds(parser, "--timeout", value, &options->timeout_ms, PANEL_GIVEN_TIMEOUT);
   if (is_named(argument, "--refresh", &value))
-    return take_seconds(parser, "--refresh", value, &parser->options->refresh_ms, true);
+    return take_seconds(parser, "--refresh", value, &options->refresh_ms, PANEL_GIVEN_REFRESH, true);
   if (is_named(argument, "--action-timeout", &value))
-    return take_seconds(parser, "--action-timeout", value, &parser->options->action_timeout_ms);
+    return take_seconds(parser, "--action-timeout", value, &options->action_timeout_ms,
+                        PANEL_GIVEN_ACTION_TIMEOUT);
   if (is_named(argument, "--action", &value))
     return take_action(parser, value);
   if (is_named(argument, "--exit-text", &value))
     return take_exit_text(parser, value);
   if (is_named(argument, "--rotate", &value))
-    return take_seconds(parser, "--rotate", value, &parser->options->rotate_ms, true);
+    return take_seconds(parser, "--rotate", value, &options->rotate_ms, PANEL_GIVEN_ROTATE, true);
+  if (is_named(argument, "--hold", &value))
+    return take_seconds(parser, "--hold", value, &options->hold_ms, PANEL_GIVEN_HOLD, true);
+  if (is_named(argument, "--display-off-after", &value))
+    return take_seconds(parser, "--display-off-after", value, &options->display_off_ms,
+                        PANEL_GIVEN_DISPLAY_OFF, true);
   if (is_named(argument, "--listen", &value))
     return take_listen(parser, value);
+  if (is_named(argument, "--config", &value))
+    return take_config(parser, "--config", value, false);
+  if (is_named(argument, "--check-config", &value))
+    return take_config(parser, "--check-config", value, true);
   if (strcmp(argument, "--help") == 0 || strcmp(argument, "-h") == 0) {
     parser->options->help = true;
     return 0;
@@ -204,14 +220,50 @@ int take_page(Parser *parser, const char *page)
     snprintf(parser->error, parser->error_size, "at most %d pages", PANEL_MAX_PAGES);
     return -1;
   }
+  options->given |= PANEL_GIVEN_PAGES;
   options->pages[static_cast<std::size_t>(options->page_count++)] = page;
   return 0;
 }
 
 } // namespace
 
+int panel_parse_seconds(const char *name, const char *text, bool zero_turns_off, int *ms, char *error,
+                        std::size_t error_size)
+{
+  const long parsed = zero_turns_off && is_zero(text) ? 0 : milliseconds_of(text);
+  if (parsed < 0) {
+    snprintf(error, error_size, "%s wants %sseconds from 0.1 to 86400, at most 3 decimals: %s", name,
+             zero_turns_off ? "0 or " : "", text);
+    return -1;
+  }
+  *ms = static_cast<int>(parsed);
+  return 0;
+}
+
+int panel_check_label(const char *name, const char *label, char *error, std::size_t error_size)
+{
+  const std::size_t length = strlen(label);
+  if (length > 0 && length <= PANEL_MAX_LABEL)
+    return 0;
+  snprintf(error, error_size, "%s wants a label of 1 to %d bytes: '%s'", name, PANEL_MAX_LABEL, label);
+  return -1;
+}
+
+// Checked here, so that a mistyped address is a usage error, not a failure
+// after the port was opened.
+int panel_check_listen(const char *name, const char *address, char *error, std::size_t error_size)
+{
+  ServerAddress parsed;
+  if (server_parse_address(address, &parsed) == 0)
+    return 0;
+  snprintf(error, error_size, "%s wants a numeric ADDR:PORT or [ADDR]:PORT, e.g. 127.0.0.1:13666: %s", name,
+           address);
+  return -1;
+}
+
 // Options may stand before, between or after the pages; after "--" every
-// argument is a page, so a page may begin with a dash.
+// argument is a page, so a page may begin with a dash. With a configuration
+// file the pages may all come from it.
 int panel_parse_options(int argc, char **argv, PanelOptions *options, char *error, std::size_t error_size)
 {
   if (error_size > 0)
@@ -229,7 +281,7 @@ int panel_parse_options(int argc, char **argv, PanelOptions *options, char *erro
     if ((is_option ? take_option(&parser, argument) : take_page(&parser, argument)) < 0)
       return -1;
   }
-  if (parsed.page_count == 0 && !parsed.help && !parsed.version)
+  if (parsed.page_count == 0 && !parsed.config && !parsed.help && !parsed.version)
     return refuse(&parser, "no page given", nullptr);
   *options = parsed;
   return 0;

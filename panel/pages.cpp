@@ -21,8 +21,9 @@ std::array<bool, PANEL_MAX_PAGES> timeout_said;
 
 void start_page_command(long long now)
 {
-  next_run_ms = now + settings->every_ms;
-  if (page_run_start(&run, settings->pages[static_cast<std::size_t>(page)], now, settings->timeout_ms) == 0) {
+  next_run_ms = now + panel_page_every_ms(*settings, page);
+  if (page_run_start(&run, settings->pages[static_cast<std::size_t>(page)], now,
+                     panel_page_timeout_ms(*settings, page)) == 0) {
     start_failing = false;
     return;
   }
@@ -46,19 +47,33 @@ void take_timed_out_run()
   timeout_said[index] = true;
 }
 
+// Every page blank and nothing said, as at the start.
+void forget_pages(long long now_ms)
+{
+  start_failing = false;
+  PageOutput nothing;
+  page_output_begin(&nothing);
+  page_rows.fill(nothing.rows);
+  timeout_said.fill(false);
+  next_run_ms = now_ms;
+}
+
 } // namespace
 
 void pages_begin(const PanelOptions &options, long long now_ms)
 {
   settings = &options;
   page = 0;
-  start_failing = false;
-  PageOutput nothing;
-  page_output_begin(&nothing);
-  page_rows.fill(nothing.rows);
-  in_view = nothing.rows;
-  timeout_said.fill(false);
-  next_run_ms = now_ms;
+  forget_pages(now_ms);
+  in_view = page_rows[0];
+}
+
+// The text in view stays until the page's new command has ended; the other
+// pages' texts may belong to commands that changed.
+void pages_reload(long long now_ms)
+{
+  page_run_cancel(&run);
+  forget_pages(now_ms);
 }
 
 // From one page to another the old text stays in view until the new page's
@@ -74,6 +89,8 @@ void pages_show(int shown_page, bool keep_view, long long now_ms)
 
 void pages_tend(long long now_ms)
 {
+  if (settings->page_count == 0)
+    return;
   if (run.pid < 0) {
     if (now_ms >= next_run_ms)
       start_page_command(now_ms);

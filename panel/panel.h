@@ -3,6 +3,9 @@
 // actions, a menu runs confirmed commands and shows their outcome.
 //
 //   panel_parse_options(argc, argv, &options, error, size)  0, or -1 with a usage error in error
+//   panel_config_read(path, &options, error, size)  a file's settings; 0, or -1 with "FILE:LINE: what"
+//   panel_config_load(command_line, &options, error, size)  the file of --config, the command line over it
+//   panel_config_print(options, stream)  the settings in use, written out as a configuration file
 //   page_output_begin(&output)           start reading a page's output: both rows blank
 //   page_output_feed(&output, data, n)   take n more bytes of the output; lines after the second are dropped
 //   page_output_end(&output)             the output ended: a character left unfinished makes it ISO-8859-1
@@ -22,7 +25,12 @@
 //   menu_ended(&menu, outcome, output, now)  the running action ended: its result in view
 //   menu_rows(menu, &rows)               the menu's screen; false while it shows none
 //   menu_outcome(text, size, state, status)  "ok", "failed N", "killed SIG" or "timed out" for a run
+//   menu_reload(&menu, count, labels, now)  new actions: an open menu closes, a running action runs on
+//   idle_begin(now)                      the display on, nothing pressed
+//   idle_press(key, held, now)           whether the press (or the button still held) only woke the display
+//   idle_look(sight, off_after, now, &glass)  the light off after off_after ms without a press or new screen
 //   panel_run(options)                   keep the display current until panel_stop is set; the exit status
+//   service_begin(&options, command_line)  talk to systemd if it started the panel; SIGHUP rereads the file
 //
 // Rows hold exactly 16 cells, padded with spaces. A page's output is read
 // as UTF-8 when it is valid UTF-8 and as ISO-8859-1 otherwise, a cell a
@@ -34,8 +42,10 @@
 #include <array>
 #include <csignal>
 #include <cstddef>
+#include <cstdio>
 #include <sys/types.h>
 
+#include "clients.h"
 #include "lcm.h"
 #include "text.h"
 
@@ -44,6 +54,19 @@ constexpr int PANEL_MAX_ACTIONS = 16;
 constexpr int PANEL_MAX_LISTEN = 8;
 // One column is left for the menu's '>' and the question's '?'.
 constexpr int PANEL_MAX_LABEL = LCM_COLUMNS - 1;
+
+// What the command line gave, so that it wins over the configuration file.
+constexpr unsigned PANEL_GIVEN_EVERY = 1U << 0;
+constexpr unsigned PANEL_GIVEN_TIMEOUT = 1U << 1;
+constexpr unsigned PANEL_GIVEN_REFRESH = 1U << 2;
+constexpr unsigned PANEL_GIVEN_EXIT_TEXT = 1U << 3;
+constexpr unsigned PANEL_GIVEN_PAGES = 1U << 4;
+constexpr unsigned PANEL_GIVEN_ACTION_TIMEOUT = 1U << 5;
+constexpr unsigned PANEL_GIVEN_ROTATE = 1U << 6;
+constexpr unsigned PANEL_GIVEN_HOLD = 1U << 7;
+constexpr unsigned PANEL_GIVEN_LISTEN = 1U << 8;
+constexpr unsigned PANEL_GIVEN_ACTIONS = 1U << 9;
+constexpr unsigned PANEL_GIVEN_DISPLAY_OFF = 1U << 10;
 
 struct PanelOptions {
   int every_ms = 5000;
@@ -65,6 +88,20 @@ struct PanelOptions {
   int action_count = 0;
   std::array<const char *, PANEL_MAX_ACTIONS> action_labels{};
   std::array<const char *, PANEL_MAX_ACTIONS> action_commands{};
+  // A page's or an action's own times from the configuration file; 0: the
+  // panel's every_ms, timeout_ms and action_timeout_ms.
+  std::array<int, PANEL_MAX_PAGES> page_every_ms{};
+  std::array<int, PANEL_MAX_PAGES> page_timeout_ms{};
+  std::array<int, PANEL_MAX_ACTIONS> action_own_timeout_ms{};
+  // How long a screen paged to stays before the ring turns by itself again;
+  // 0: as long as rotate_ms.
+  int hold_ms = 0;
+  // 0: the display stays on.
+  int display_off_ms = 0;
+  // The file of --config or --check-config, or null.
+  const char *config = nullptr;
+  bool check_config = false;
+  unsigned given = 0;
 };
 
 // The buttons as the answered queries tell them. A press starts only on a
@@ -155,13 +192,31 @@ struct Menu {
   int running = -1;
   long long since_ms = 0;
   PanelRows result{};
+  // The running action's label as it was chosen: a reload may change the list.
+  std::array<char, PANEL_MAX_LABEL + 1> running_label{};
+};
+
+// What is in view, to tell when another screen comes: a client's screen (or
+// lcm-show's lines) in front, else the menu's screen, else the ring's entry.
+struct PanelSight {
+  ScreenHandle screen;
+  int menu_state = MENU_CLOSED;
+  int menu_chosen = 0;
+  int page = -1;
 };
 
 // The signal that asked the panel to stop, or 0.
 extern volatile std::sig_atomic_t panel_stop;
+// Set by SIGHUP when the panel runs from a configuration file.
+extern volatile std::sig_atomic_t panel_reload_asked;
 
 [[nodiscard]] int panel_parse_options(int argc, char **argv, PanelOptions *options, char *error,
                                       std::size_t error_size);
+[[nodiscard]] int panel_config_read(const char *path, PanelOptions *options, char *error,
+                                    std::size_t error_size);
+[[nodiscard]] int panel_config_load(const PanelOptions &command_line, PanelOptions *options, char *error,
+                                    std::size_t error_size);
+[[nodiscard]] int panel_config_print(const PanelOptions &options, std::FILE *stream);
 
 void page_output_begin(PageOutput *output);
 void page_output_feed(PageOutput *output, const unsigned char *data, std::size_t length);
@@ -185,7 +240,13 @@ void menu_tick(Menu *menu, long long now_ms);
 void menu_ended(Menu *menu, const char *outcome, const PanelRow &output, long long now_ms);
 [[nodiscard]] bool menu_rows(const Menu &menu, PanelRows *rows);
 void menu_outcome(char *text, std::size_t size, int run_state, int wait_status);
+void menu_reload(Menu *menu, int count, const char *const *labels, long long now_ms);
+
+void idle_begin(long long now_ms);
+[[nodiscard]] bool idle_press(int key, int held, long long now_ms);
+void idle_look(const PanelSight &sight, int off_after_ms, long long now_ms, PanelGlass *glass);
 
 [[nodiscard]] int panel_run(const PanelOptions &options);
+void service_begin(PanelOptions *options, const PanelOptions &command_line);
 
 #endif

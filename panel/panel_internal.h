@@ -4,6 +4,12 @@
 // panel's interface; only panel/*.cpp include it.
 //
 //   panel_now_ms()                  the monotonic clock in milliseconds
+//   panel_parse_seconds(name, text, zero_off, &ms, error, size)  "5", "0.25" (or "0"); 0, or -1 said
+//   panel_check_label(name, label, error, size)     1 to 15 bytes; 0, or -1 said in error
+//   panel_check_listen(name, address, error, size)  a numeric ADDR:PORT or [ADDR]:PORT; 0, or -1 said
+//   panel_page_every_ms(options, page)        how often a page's command runs: its own time or the panel's
+//   panel_page_timeout_ms(options, page)      when a page's command is killed: its own time or the panel's
+//   panel_action_timeout_ms(options, action)  when an action's command is killed: its own or the panel's
 //   panel_reason(error, buf, size)  the text of an errno value
 //   pages_begin(options, now)       page 1 shown, its command due at once; every page blank
 //   pages_show(page, keep_view, now)  show another page; its command due at once
@@ -27,6 +33,12 @@
 //   view_glass(now, &glass)         the screen in view, with its cursor and light
 //   view_shows_hand_over()          whether lcm-show's lines are the screen in view
 //   view_end()                      kill the page's and the action's commands
+//   ring_page()                     the page the ring shows, or -1 while a client's screen is
+//   ring_reload(now)                new pages: the page in view stays by its place, its command runs at once
+//   pages_reload(now)               new pages: every page's text but the one in view forgotten
+//   view_reload(options, now)       new actions: the menu closes, a running action runs on
+//   view_sight()                    what is in view, to tell when another screen comes
+//   service_tend(now)               after a pass: reload if SIGHUP asked, ready, keep-alive; whether reloaded
 //   sharing_start(options)          serve display clients; 0, or -1 when a --listen address failed (said)
 //   sharing_stop()                  close every client and listener, remove the socket
 #ifndef LCM_PANEL_PANEL_INTERNAL_H
@@ -38,6 +50,14 @@
 #include "panel.h"
 
 long long panel_now_ms();
+[[nodiscard]] int panel_parse_seconds(const char *name, const char *text, bool zero_turns_off, int *ms,
+                                      char *error, std::size_t error_size);
+[[nodiscard]] int panel_check_label(const char *name, const char *label, char *error, std::size_t error_size);
+[[nodiscard]] int panel_check_listen(const char *name, const char *address, char *error,
+                                     std::size_t error_size);
+[[nodiscard]] int panel_page_every_ms(const PanelOptions &options, int page);
+[[nodiscard]] int panel_page_timeout_ms(const PanelOptions &options, int page);
+[[nodiscard]] int panel_action_timeout_ms(const PanelOptions &options, int action);
 const char *panel_reason(int error, char *buffer, std::size_t size);
 
 void pages_begin(const PanelOptions &options, long long now_ms);
@@ -65,6 +85,13 @@ void view_tend(long long now_ms);
 void view_glass(long long now_ms, PanelGlass *glass);
 [[nodiscard]] bool view_shows_hand_over();
 void view_end();
+
+[[nodiscard]] int ring_page();
+void ring_reload(long long now_ms);
+void pages_reload(long long now_ms);
+void view_reload(const PanelOptions &options, long long now_ms);
+[[nodiscard]] PanelSight view_sight();
+bool service_tend(long long now_ms);
 
 [[nodiscard]] int sharing_start(const PanelOptions &options);
 void sharing_stop();

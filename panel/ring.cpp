@@ -33,6 +33,8 @@ long long turned_ms;
 int info_page;
 ScreenHandle info_screen;
 int info_position;
+// The last turn was a press: the screen paged to stays --hold long.
+bool paged;
 
 std::array<ScreenHandle, CLIENTS_ALL_SCREENS> ring_screens;
 int ring_screen_count;
@@ -99,6 +101,7 @@ void show_entry(int entry, long long now_ms)
   const bool from_page = page >= 0;
   position = entry;
   turned_ms = now_ms;
+  paged = false;
   if (entry < pages_in_ring()) {
     if (entry != page)
       pages_show(entry, from_page, now_ms);
@@ -159,6 +162,8 @@ void turn(int key, long long now_ms)
 
 long long stay_ms()
 {
+  if (paged && settings->hold_ms > 0)
+    return settings->hold_ms;
   const long long duration = page < 0 ? clients_duration_ms(client_screen) : 0;
   return duration > 0 ? duration : settings->rotate_ms;
 }
@@ -176,6 +181,7 @@ void ring_begin(const PanelOptions &options, long long now_ms)
   info_page = page;
   info_screen = ScreenHandle{};
   info_position = 0;
+  paged = false;
   ring_screen_count = 0;
   pages_begin(options, now_ms);
 }
@@ -188,7 +194,32 @@ bool ring_press(int key, long long now_ms)
   if (key == 0 || (sideways && settings->action_count > 0))
     return false;
   turn(key, now_ms);
+  paged = true;
   return true;
+}
+
+// A client's screen in view stays; so does the page in view, by its place,
+// or the first page when there are fewer now. Either gets its whole stay
+// before the ring turns by itself.
+void ring_reload(long long now_ms)
+{
+  pages_reload(now_ms);
+  turned_ms = now_ms;
+  if (page < 0)
+    return;
+  if (settings->page_count == 0) {
+    page = -1;
+    client_screen = ScreenHandle{};
+  } else if (page >= settings->page_count) {
+    page = 0;
+    position = 0;
+    pages_show(0, true, now_ms);
+  }
+}
+
+int ring_page()
+{
+  return page;
 }
 
 void ring_tend(long long now_ms)

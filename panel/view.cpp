@@ -143,6 +143,27 @@ void view_glass(long long now_ms, PanelGlass *glass)
   take_look(ring_client_screen(), glass);
 }
 
+void view_reload(const PanelOptions &options, long long now_ms)
+{
+  menu_reload(&menu, options.action_count, options.action_labels.data(), now_ms);
+}
+
+PanelSight view_sight()
+{
+  PanelSight sight;
+  if (clients_newest_urgent(&sight.screen))
+    return sight;
+  sight.screen = ScreenHandle{};
+  if (menu_shows()) {
+    sight.menu_state = menu.state;
+    sight.menu_chosen = menu.chosen;
+    return sight;
+  }
+  sight.screen = ring_client_screen();
+  sight.page = ring_page();
+  return sight;
+}
+
 bool view_shows_hand_over()
 {
   ScreenHandle first;

@@ -5,8 +5,10 @@
 #   2. lintian: no error and no warning; mandoc -T lint on the man pages;
 #      systemd-analyze rates each unit 2.5 or better;
 #   3. in a throwaway root, installs both packages, runs the installed
-#      lcm-show through the installed lcm-emu, and purges them, checking
-#      that nothing of them is left.
+#      lcm-show through the installed lcm-emu, runs the packages' own tests
+#      (debian/tests, DEP-8) with autopkgtest's null runner against the
+#      installed programs, and purges them, checking that nothing of them
+#      is left.
 # The throwaway root is a private mount namespace in which /usr, /etc and
 # /var are overlays on a scratch tmpfs: dpkg and the maintainer scripts run
 # for real there, but the machine's own files and package database are never
@@ -18,7 +20,7 @@ cd "$(dirname "$0")/.."
 
 sudo=""
 [ "$(id -u)" -ne 0 ] && sudo="sudo"
-scripts/install-deps.sh debhelper lintian mandoc man-db systemd
+scripts/install-deps.sh debhelper lintian mandoc man-db systemd autopkgtest
 
 work=$(mktemp -d /tmp/lcm-package.XXXXXX)
 trap 'rm -rf "$work"' EXIT
@@ -59,7 +61,7 @@ mkdir "$work/unpacked" "$work/man"
 for deb in build-package/lcm-tools_*.deb build-package/lcm-emu_*.deb; do
   dpkg-deb -x "$deb" "$work/unpacked"
 done
-for page in "$work"/unpacked/usr/share/man/man1/*.1.gz; do
+for page in "$work"/unpacked/usr/share/man/man[15]/*.[15].gz; do
   name=$(basename "$page" .gz)
   zcat "$page" >"$work/man/$name"
   # The version and the date come from debian/changelog.
@@ -68,8 +70,8 @@ for page in "$work"/unpacked/usr/share/man/man1/*.1.gz; do
     exit 1
   fi
 done
-mandoc -T lint "$work"/man/*.1
-echo "   clean: $(cd "$work/man" && echo *.1)"
+mandoc -T lint "$work"/man/*
+echo "   clean: $(cd "$work/man" && echo *)"
 
 echo "== systemd-analyze security of the units (2.5 or better)"
 for unit in "$work"/unpacked/lib/systemd/system/*.service; do
@@ -80,5 +82,5 @@ for unit in "$work"/unpacked/lib/systemd/system/*.service; do
 done
 
 echo "== install, run and purge in a throwaway root"
-$sudo scripts/package-throwaway-root.sh "$work/layers" "$version" \
+$sudo scripts/package-throwaway-root.sh "$work/layers" "$version" "$work/lcm" \
   build-package/lcm-tools_"$version"_*.deb build-package/lcm-emu_"$version"_*.deb

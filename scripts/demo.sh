@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds every program (not the tests) in build/, then shows two lines on an
-# emulated display module. Installs only what that needs: cmake, make and g++.
+# emulated display module. Installs only what that needs: cmake, make, g++
+# and libinih-dev (lcm-panel reads its configuration file with inih).
 # The README's later examples run the programs from build/bin/.
 # Usage: scripts/demo.sh [Line1 Line2]
 set -euo pipefail
@@ -14,8 +15,8 @@ quietly() {
   "$@" >"$log" 2>&1 || { cat "$log"; exit 1; }
 }
 
-echo "demo: checking for cmake, make and g++ (installing any that is missing)"
-scripts/install-deps.sh --only cmake make g++
+echo "demo: checking for cmake, make, g++ and libinih-dev (installing any that is missing)"
+scripts/install-deps.sh --only cmake make g++ libinih-dev
 # A build/ configured before (by a preset, with the tests) keeps its settings;
 # only the programs are built in it.
 if [ -f build/CMakeCache.txt ]; then

@@ -9,7 +9,7 @@ if [ "${1:-}" = --only ]; then
   shift
   packages=("$@")
 else
-  packages=(cmake make g++ dpkg-dev libgtest-dev libgmock-dev clang libclang-rt-14-dev clang-tidy clang-format cppcheck python3 "$@")
+  packages=(cmake make g++ dpkg-dev libinih-dev libgtest-dev libgmock-dev clang libclang-rt-14-dev clang-tidy clang-format cppcheck python3 "$@")
 fi
 missing=()
 for p in "${packages[@]}"; do

@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Run by scripts/check-package.sh, as root. In a mount namespace of its own,
 # makes /usr, /etc and /var overlays on a scratch tmpfs, installs the packages
-# there with dpkg, runs the installed lcm-show through the installed lcm-emu,
+# there with dpkg, runs the installed lcm-show through the installed lcm-emu
+# and the source's DEP-8 tests (debian/tests) with autopkgtest's null runner,
 # purges the packages and checks that nothing of them is left. Nothing it
 # mounts or writes is seen outside, and all of it goes with the namespace.
-# Usage: package-throwaway-root.sh SCRATCH VERSION lcm-tools.deb lcm-emu.deb
+# Usage: package-throwaway-root.sh SCRATCH VERSION SOURCE lcm-tools.deb lcm-emu.deb
 set -euo pipefail
 
 if [ "${1:-}" != --in-own-namespace ]; then
@@ -20,7 +21,8 @@ fi
 
 scratch=$1
 version=$2
-shift 2
+source=$3
+shift 3
 debs=("$@")
 
 mkdir -p "$scratch"
@@ -47,6 +49,13 @@ echo "   installed lcm-tools and lcm-emu $version"
 unit=/lib/systemd/system/lcm-show-host.service
 [ -f "$unit" ] || fail "no $unit"
 grep -q '^ExecStart=.* /usr/bin/lcm-show ' "$unit" || fail "the unit does not run /usr/bin/lcm-show"
+unit=/lib/systemd/system/lcm-panel.service
+grep -qx 'ExecStart=/usr/bin/lcm-panel --config /etc/lcm-panel.conf' "$unit" ||
+  fail "the unit does not run lcm-panel --config /etc/lcm-panel.conf"
+grep -qx 'Type=notify' "$unit" || fail "lcm-panel.service is not Type=notify"
+conffiles=$(dpkg-query -W -f='${Conffiles}' lcm-tools)
+grep -q '^ /etc/lcm-panel.conf [0-9a-f]*$' <<<"$conffiles" || fail "/etc/lcm-panel.conf is no conffile: $conffiles"
+echo "   /etc/lcm-panel.conf is a conffile, and lcm-panel.service (Type=notify) runs lcm-panel with it"
 for unit in /lib/systemd/system/lcm*.service; do
   name=$(basename "$unit")
   enabled=$(find /etc/systemd -name "$name" 2>/dev/null)
@@ -60,13 +69,16 @@ done
 for page in lcm-show lcm-console lcm-panel lcm-emu; do
   man -w "$page" >/dev/null || fail "man $page: not found"
 done
+man -w 5 lcm-panel.conf >/dev/null || fail "man 5 lcm-panel.conf: not found"
 for doc in copyright changelog.gz README.md.gz; do
   [ -f /usr/share/doc/lcm-tools/$doc ] || fail "no /usr/share/doc/lcm-tools/$doc"
 done
 echo "   man pages found; copyright, changelog and README in /usr/share/doc/lcm-tools"
 
 expected=$'+----------------+\n|Hello           |\n|World           |\n+----------------+'
-shown=$(/usr/bin/lcm-emu -- /usr/bin/lcm-show Hello World) || fail "lcm-emu -- lcm-show Hello World failed: $shown"
+# A panel running on this machine would take the lines: none is asked.
+shown=$(LCM_PANEL_SOCKET="$scratch/no-panel.sock" /usr/bin/lcm-emu -- /usr/bin/lcm-show Hello World) ||
+  fail "lcm-emu -- lcm-show Hello World failed: $shown"
 [ "$shown" = "$expected" ] || fail $'the installed lcm-show showed:\n'"$shown"
 echo "   the installed lcm-show, through the installed lcm-emu, shows Hello/World"
 for program in lcm-show lcm-console lcm-panel lcm-emu; do
@@ -74,6 +86,16 @@ for program in lcm-show lcm-console lcm-panel lcm-emu; do
   [ "$version_line" = "$program $version" ] || fail "$program --version printed: $version_line"
 done
 echo "   every program's --version prints $version"
+
+# The tests of debian/tests against what is installed here; whatever they
+# install or leave goes with the overlays.
+mkdir "$scratch/autopkgtest-tmp"
+if ! TMPDIR="$scratch/autopkgtest-tmp" autopkgtest --no-built-binaries --output-dir "$scratch/autopkgtest" \
+  "$source" -- null >"$scratch/autopkgtest.log" 2>&1; then
+  cat "$scratch/autopkgtest.log"
+  fail "autopkgtest failed"
+fi
+sed -n 's/^\([a-z0-9-]* *PASS\)$/   autopkgtest: \1/p' "$scratch/autopkgtest/summary"
 
 dpkg --purge lcm-emu lcm-tools >"$scratch/purge.log" 2>&1 || { cat "$scratch/purge.log"; fail "dpkg --purge failed"; }
 for package in lcm-tools lcm-emu; do

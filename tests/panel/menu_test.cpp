@@ -137,6 +137,31 @@ TEST(Menu, WithoutActionsEveryPressGoesToTheRing)
   EXPECT_FALSE(menu_rows(menu, &rows));
 }
 
+// New actions close the list; the running one runs on under its own label,
+// in its new place, or outside the list when it is gone from it.
+TEST(Menu, AReloadClosesTheListAndTheRunningActionKeepsItsLabel)
+{
+  const std::vector<const char *> labels = {"Reboot", "IP"};
+  Menu menu;
+  menu_begin(&menu, 2, labels.data());
+  for (const int key : {KEY_RIGHT, KEY_DOWN, KEY_RIGHT, KEY_RIGHT})
+    (void)menu_press(&menu, key, 0);
+  ASSERT_EQ(menu.state, MENU_RUNNING);
+  const std::vector<const char *> moved = {"Uptime", "Logs", "IP"};
+  menu_reload(&menu, 3, moved.data(), 100);
+  take(&menu, {KEY_RIGHT, 200, MENU_TAKEN, MENU_LIST, ">Uptime", " Logs"}, 0);
+  take(&menu, {KEY_UP, 300, MENU_TAKEN, MENU_LIST, ">IP"}, 1);
+  take(&menu, {KEY_RIGHT, 400, MENU_TAKEN, MENU_RUNNING, "IP", "running..."}, 2);
+  const std::vector<const char *> others = {"Uptime"};
+  menu_reload(&menu, 1, others.data(), 500);
+  take(&menu, {TICK, 500, 0, MENU_CLOSED, NONE}, 3);
+  take(&menu, {KEY_RIGHT, 600, MENU_TAKEN, MENU_LIST, ">Uptime"}, 4);
+  take(&menu, {KEY_RIGHT, 700, MENU_TAKEN, MENU_BUSY, "Uptime      busy", "IP       running"}, 5);
+  take(&menu, {ENDED, 800, 0, MENU_RESULT, "IP            ok", "10.0.0.2", "ok", "10.0.0.2"}, 6);
+  menu_reload(&menu, 1, others.data(), 900);
+  take(&menu, {TICK, 900, 0, MENU_RESULT, "IP            ok", "10.0.0.2"}, 7);
+}
+
 TEST(Menu, OutcomeOfTheRun)
 {
   const std::vector<std::tuple<int, int, std::string>> cases = {
