@@ -15,12 +15,15 @@
 //   screen_start()                       hide the cursor and clear the display; 0, or -1 with errno
 //   screen_show(rows)                    send the rows that differ from the glass; 0, or -1 with errno
 //   screen_restore(rows)                 display on, cursor off and both rows sent again; 0, or -1 with errno
-//   menu_begin(&menu, count, labels)     a closed menu of count actions
-//   menu_press(&menu, key, now)          MENU_PASS (for the layer behind), MENU_TAKEN or MENU_RUN
+//   menu_begin(&menu, count, labels)     a closed main menu of count actions, the display clients' menus
+//   after them menu_has_entries(menu)               whether Right opens a menu: there are actions or clients'
+//   menus menu_press(&menu, key, now)          MENU_PASS (for the layer behind) or MENU_TAKEN
+//   menu_held(&menu, key, held_ms, now)  after every answered query: MENU_RUN once a question's Right holds
 //   menu_tick(&menu, now)                close or go back once a screen's time without a press is up
+//   menu_close(&menu, now)               close whatever the menu shows; a client's menu is told it was left
 //   menu_ended(&menu, outcome, output, now)  the running action ended: its result in view
-//   menu_rows(menu, &rows)               the menu's screen; false while it shows none
-//   menu_outcome(text, size, state, status)  "ok", "failed N", "killed SIG" or "timed out" for a run
+//   menu_glass(menu, &glass)             the menu's screen, with the cursor of an edit; false while it shows
+//   none menu_outcome(text, size, state, status)  "ok", "failed N", "killed SIG" or "timed out" for a run
 //   panel_run(options)                   keep the display current until panel_stop is set; the exit status
 //
 // Rows hold exactly 16 bytes, padded with spaces; a control byte, DEL and
@@ -124,13 +127,16 @@ constexpr int MENU_QUESTION = 2;
 constexpr int MENU_RUNNING = 3;
 constexpr int MENU_RESULT = 4;
 constexpr int MENU_BUSY = 5;
+// A display client's menu, walked in clients/.
+constexpr int MENU_CLIENT = 6;
 
 constexpr int MENU_PASS = 0;
 constexpr int MENU_TAKEN = 1;
 constexpr int MENU_RUN = 2;
 
-// The action menu: a layer in front of the ring of pages. chosen is the
-// action the list points at (and the question asks about); running is the
+// The main menu: a layer in front of the ring of pages, its entries the
+// actions and then one for each display client with a menu. chosen is the
+// entry the list points at (and the question asks about); running is the
 // action whose command runs, or -1. since_ms is the last press or change of
 // screen, from which each screen's time runs.
 struct Menu {
@@ -141,6 +147,15 @@ struct Menu {
   int running = -1;
   long long since_ms = 0;
   PanelRows result{};
+  // While a client's entry is chosen, the client's connection, so that the
+  // choice stays on it as other clients come and go; 0 on an action.
+  unsigned long long chosen_connection = 0;
+  // The client's menu opened as the way in (menu_set_main): leaving its
+  // top closes the menu.
+  bool client_first = false;
+  // Right on the question: 1 until the query it came with is done, 2 while
+  // the next answered query decides.
+  int armed = 0;
 };
 
 // The signal that asked the panel to stop, or 0.
@@ -165,10 +180,13 @@ void page_run_reap();
 [[nodiscard]] int screen_restore(const PanelRows &rows);
 
 void menu_begin(Menu *menu, int count, const char *const *labels);
+[[nodiscard]] bool menu_has_entries(const Menu &menu);
 [[nodiscard]] int menu_press(Menu *menu, int key, long long now_ms);
+[[nodiscard]] int menu_held(Menu *menu, int key, long long held_ms, long long now_ms);
 void menu_tick(Menu *menu, long long now_ms);
+void menu_close(Menu *menu, long long now_ms);
 void menu_ended(Menu *menu, const char *outcome, const PanelRow &output, long long now_ms);
-[[nodiscard]] bool menu_rows(const Menu &menu, PanelRows *rows);
+[[nodiscard]] bool menu_glass(const Menu &menu, PanelGlass *glass);
 void menu_outcome(char *text, std::size_t size, int run_state, int wait_status);
 
 [[nodiscard]] int panel_run(const PanelOptions &options);
