@@ -2,18 +2,9 @@
 // runs it: beside lcm-panel, which runs through lcm-emu --live so that the
 // test presses the buttons as arrow keys and watches the glass as it is
 // redrawn.
-#include "panel_session.h"
+#include "live_panel.h"
 
 namespace {
-
-// An arrow key typed to lcm-emu --live, and the emulator's trace of the
-// button reply while it is held.
-struct Button {
-  std::string arrow;
-  std::string held;
-};
-const Button DOWN = {"\033[B", "button query -> 07 (down)"};
-const Button LEFT = {"\033[D", "button query -> 0B (left)"};
 
 // The README shows the client in a fenced block, exactly as the file stands.
 TEST(ExampleClient, ReadmeHoldsTheFileVerbatim)
@@ -23,50 +14,6 @@ TEST(ExampleClient, ReadmeHoldsTheFileVerbatim)
   EXPECT_NE(read_file(README_PATH).find("```python\n" + client + "```\n"), std::string::npos)
       << "README.md does not show " EXAMPLE_CLIENT_PATH " as it stands";
 }
-
-bool glass_shows(const Session &panel, const std::string &row0, const std::string &row1)
-{
-  const std::string drawing = box(row0, row1);
-  return panel.out.size() >= drawing.size() &&
-         panel.out.compare(panel.out.size() - drawing.size(), drawing.size(), drawing) == 0;
-}
-
-// The last drawings, for a failure's message.
-std::string last_drawings(const Session &panel)
-{
-  const size_t shown = 4 * box("", "").size();
-  return panel.out.substr(panel.out.size() > shown ? panel.out.size() - shown : 0);
-}
-
-// A press is done once the panel has read the button held and then let go,
-// so that the next press of the same button starts anew.
-void press(Session *panel, const Button &button)
-{
-  const size_t from = panel->err.size();
-  ASSERT_EQ(write(panel->input, button.arrow.data(), button.arrow.size()),
-            static_cast<ssize_t>(button.arrow.size()));
-  EXPECT_TRUE(collect_until(panel,
-                            [&](const Session &p) {
-                              const size_t held = p.err.find(button.held, from);
-                              return held != std::string::npos &&
-                                     p.err.find("button query -> 0F", held) != std::string::npos;
-                            }))
-      << "the panel never saw the button held and let go: " << button.held;
-}
-
-// Whatever the outcome, no program of the test outlives it.
-struct Reaper {
-  std::vector<EmulatorSession *> sessions;
-  ~Reaper()
-  {
-    for (EmulatorSession *session : sessions) {
-      if (session->pid > 0 && waitpid(session->pid, nullptr, WNOHANG) == 0) {
-        kill(session->pid, SIGKILL);
-        waitpid(session->pid, nullptr, 0);
-      }
-    }
-  }
-};
 
 void start_client(EmulatorSession *client, const std::vector<std::string> &command)
 {

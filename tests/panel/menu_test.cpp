@@ -62,6 +62,7 @@ void take(Menu *menu, const Step &step, size_t index)
 
 TEST(Menu, EveryScreenByPressAndByTime)
 {
+  clients_reset();
   const std::vector<const char *> labels = {"Reboot", "Restart network", "IP"};
   Menu menu;
   menu_begin(&menu, static_cast<int>(labels.size()), labels.data());
@@ -194,6 +195,43 @@ TEST(Menu, ClientsMenusFollowTheActions)
   menu_close(&menu, 60150);
   EXPECT_EQ(menu.state, MENU_CLOSED);
   EXPECT_EQ(sent_to(backup), "menuevent enter sub\nmenuevent leave sub\n");
+}
+
+// The answered replies at the question, as the loop hands them on: the
+// press a reply starts, then the button it holds. Whether the action runs.
+bool question_runs(const std::vector<int> &replies)
+{
+  clients_reset();
+  const char *const labels[] = {"Mark"};
+  Menu menu;
+  menu_begin(&menu, 1, labels);
+  (void)menu_press(&menu, KEY_RIGHT, 0);
+  (void)menu_press(&menu, KEY_RIGHT, 0);
+  PanelButtons buttons;
+  long long now = 0;
+  for (const int reply : replies) {
+    now += 20;
+    const int key = panel_press(&buttons, reply, now);
+    if (key != 0)
+      (void)menu_press(&menu, key, now);
+    if (menu_held(&menu, buttons.held, now - buttons.held_since_ms, now) == MENU_RUN)
+      return true;
+  }
+  return false;
+}
+
+TEST(Menu, QuestionRunsOnlyWhenTheNextReplyStillHoldsRightAlone)
+{
+  EXPECT_TRUE(question_runs({0x0F, 0x0D, 0x0D}));
+  EXPECT_TRUE(question_runs({0x0F, 0x0F, 0x0D, 0x0D, 0x0F}));
+  // One 0F flipped to 0D on the line.
+  EXPECT_FALSE(question_runs({0x0F, 0x0D, 0x0F, 0x0F}));
+  // Left, Up or Down joins Right, then goes while Right stays down.
+  EXPECT_FALSE(question_runs({0x0F, 0x0D, 0x09, 0x0D, 0x0D}));
+  EXPECT_FALSE(question_runs({0x0F, 0x0D, 0x0C, 0x0D, 0x0D}));
+  EXPECT_FALSE(question_runs({0x0F, 0x0D, 0x05, 0x0D, 0x0D}));
+  // Right held from before the question never answers it.
+  EXPECT_FALSE(question_runs({0x0D, 0x0D, 0x0D}));
 }
 
 TEST(Menu, WithoutActionsEveryPressGoesToTheRing)
