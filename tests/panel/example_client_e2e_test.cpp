@@ -3,6 +3,7 @@
 // so that the test presses the buttons as arrow keys and watches the glass
 // as it is redrawn.
 #include "live_panel.h"
+#include "panel_client.h"
 
 namespace {
 
@@ -30,7 +31,7 @@ TEST(ExampleClient, ShowsProgressCancelsOnLeftAndWaitsForThePressOnItsAlert)
 {
   SKIP_WITHOUT_NAMESPACES();
   const Scratch scratch;
-  ASSERT_EQ(setenv("LCM_PANEL_SOCKET", (scratch.path + "/panel.sock").c_str(), 1), 0);
+  share_in(scratch);
   Session panel;
   EmulatorSession done;
   EmulatorSession cancelled;
@@ -80,7 +81,7 @@ TEST(ExampleClient, MenuClientPrintsWhatIsDoneWithItsMenu)
 {
   SKIP_WITHOUT_NAMESPACES();
   const Scratch scratch;
-  ASSERT_EQ(setenv("LCM_PANEL_SOCKET", (scratch.path + "/panel.sock").c_str(), 1), 0);
+  share_in(scratch);
   Session panel;
   EmulatorSession client;
   const Reaper reaper{{&panel, &client}};
