@@ -324,11 +324,11 @@ void menu_ended(Menu *menu, const char *outcome, const PanelRow &output, long lo
 bool menu_glass(const Menu &menu, PanelGlass *glass)
 {
   PanelRows *rows = &glass->rows;
-  const Entries entries = entries_of(menu);
-  const int chosen = std::clamp(menu.chosen, 0, std::max(0, entries.count - 1));
   int cursor = -1;
   switch (menu.state) {
-  case MENU_LIST:
+  case MENU_LIST: {
+    const Entries entries = entries_of(menu);
+    const int chosen = std::clamp(menu.chosen, 0, std::max(0, entries.count - 1));
     if (entries.count == 0)
       return false;
     entry_row(&rows->front(), '>', menu, entries, chosen);
@@ -336,6 +336,7 @@ bool menu_glass(const Menu &menu, PanelGlass *glass)
     if (chosen + 1 < entries.count)
       entry_row(&rows->back(), ' ', menu, entries, chosen + 1);
     return true;
+  }
   case MENU_CLIENT:
     if (!clients_menu_rows(rows, &cursor))
       return false;
