@@ -55,9 +55,9 @@ int choice_of(const ClientWord &word, const std::array<const char *, 3> &choices
   return OPTION_BAD_VALUE;
 }
 
-int number_of(const ClientWord &word, int low, int *kept)
+int number_of(const ClientWord &word, int low, int high, int *kept)
 {
-  return client_number(word, low, NUMBER_MAX, kept) < 0 ? OPTION_BAD_VALUE : OPTION_TAKEN;
+  return client_number(word, low, high, kept) < 0 ? OPTION_BAD_VALUE : OPTION_TAKEN;
 }
 
 int link_of(const ClientWord &word, MenuLink *link)
@@ -103,15 +103,15 @@ int common_option(ClientMenuItem *item, const ItemOption &option)
 int number_option(ClientMenuItem *item, const ItemOption &option)
 {
   if (client_option_is(option.name, "value"))
-    return number_of(option.value, NUMBER_MIN, &item->value);
+    return number_of(option.value, NUMBER_MIN, NUMBER_MAX, &item->value);
   if (client_option_is(option.name, "minvalue"))
-    return number_of(option.value, NUMBER_MIN, &item->minimum);
+    return number_of(option.value, NUMBER_MIN, NUMBER_MAX, &item->minimum);
   if (client_option_is(option.name, "maxvalue"))
-    return number_of(option.value, NUMBER_MIN, &item->maximum);
+    return number_of(option.value, NUMBER_MIN, NUMBER_MAX, &item->maximum);
   if (item->type != MENU_SLIDER)
     return OPTION_UNKNOWN;
   if (client_option_is(option.name, "stepsize"))
-    return number_of(option.value, 0, &item->step);
+    return number_of(option.value, 0, NUMBER_MAX, &item->step);
   if (client_option_is(option.name, "mintext"))
     client_keep_text(&item->min_text, option.value);
   else if (client_option_is(option.name, "maxtext"))
@@ -125,11 +125,9 @@ int alpha_option(ClientMenuItem *item, const ItemOption &option)
 {
   const int length_max = static_cast<int>(CLIENTS_MENU_VALUE_MAX);
   if (client_option_is(option.name, "minlength"))
-    return client_number(option.value, 0, length_max, &item->min_length) < 0 ? OPTION_BAD_VALUE
-                                                                             : OPTION_TAKEN;
+    return number_of(option.value, 0, length_max, &item->min_length);
   if (client_option_is(option.name, "maxlength"))
-    return client_number(option.value, 1, length_max, &item->max_length) < 0 ? OPTION_BAD_VALUE
-                                                                             : OPTION_TAKEN;
+    return number_of(option.value, 1, length_max, &item->max_length);
   if (client_option_is(option.name, "allow_caps"))
     return boolean_of(option.value, &item->caps);
   if (client_option_is(option.name, "allow_noncaps"))
@@ -170,7 +168,7 @@ int typed_option(ItemChange *change, int client, int slot, const ItemOption &opt
     return OPTION_UNKNOWN;
   case MENU_RING:
     if (client_option_is(option.name, "value"))
-      return number_of(option.value, 0, &item->value);
+      return number_of(option.value, 0, NUMBER_MAX, &item->value);
     if (!client_option_is(option.name, "strings"))
       return OPTION_UNKNOWN;
     keep_strings(&item->strings, option.value);

@@ -16,33 +16,7 @@ bool listed_in(const ClientMenuItem &item, int menu)
   return item.used && item.container == menu && !item.hidden;
 }
 
-// Four numbers of one to three digits, up to 255 each, between dots.
-int parse_v4(const ClientWord &word, MenuAddress *address)
-{
-  MenuAddress parsed{};
-  int group = 0;
-  int digits = 0;
-  int number = 0;
-  for (std::size_t at = 0; at <= word.length; at++) {
-    const char byte = at < word.length ? word.text[at] : '.';
-    if (byte >= '0' && byte <= '9' && digits < MENU_IPV4_GROUP_DIGITS) {
-      number = number * 10 + (byte - '0');
-      digits++;
-      continue;
-    }
-    if (byte != '.' || digits == 0 || number > MENU_IPV4_GROUP_MAX || group == MENU_IPV4_GROUPS)
-      return -1;
-    parsed[static_cast<std::size_t>(group++)] = static_cast<unsigned short>(number);
-    number = 0;
-    digits = 0;
-  }
-  if (group != MENU_IPV4_GROUPS)
-    return -1;
-  *address = parsed;
-  return 0;
-}
-
-int hex_digit(char byte)
+int digit_value(char byte)
 {
   if (byte >= '0' && byte <= '9')
     return byte - '0';
@@ -50,31 +24,48 @@ int hex_digit(char byte)
     return byte - 'a' + 10;
   if (byte >= 'A' && byte <= 'F')
     return byte - 'A' + 10;
-  return -1;
+  return HEX_BASE;
 }
 
-// Eight groups with every colon written out, an empty group standing for 0,
-// as in the protocol's own example ":::ffff:ffff:ffff:ffff:ffff".
-int parse_v6_groups(const ClientWord &word, MenuAddress *address)
+// How an address is written: its numbers, their digits and what parts them.
+struct AddressForm {
+  char separator;
+  int base;
+  int digits;
+  int groups;
+  int group_max;
+  // IPv6 written out may leave a group empty for 0.
+  bool empty_is_zero;
+};
+
+constexpr AddressForm IPV4_FORM = {'.',  10, MENU_IPV4_GROUP_DIGITS, MENU_IPV4_GROUPS, MENU_IPV4_GROUP_MAX,
+                                   false};
+constexpr AddressForm IPV6_FORM = {':', HEX_BASE, MENU_IPV6_GROUP_DIGITS, MENU_ADDRESS_GROUPS, 0xFFFF, true};
+
+// IPv4's four numbers of one to three digits, up to 255 each, between dots;
+// or IPv6's eight groups with every colon written out, as in the
+// protocol's own example ":::ffff:ffff:ffff:ffff:ffff".
+int parse_groups(const ClientWord &word, const AddressForm &form, MenuAddress *address)
 {
   MenuAddress parsed{};
   int group = 0;
   int digits = 0;
   int number = 0;
   for (std::size_t at = 0; at <= word.length; at++) {
-    const char byte = at < word.length ? word.text[at] : ':';
-    if (hex_digit(byte) >= 0 && digits < MENU_IPV6_GROUP_DIGITS) {
-      number = number * HEX_BASE + hex_digit(byte);
+    const char byte = at < word.length ? word.text[at] : form.separator;
+    if (digit_value(byte) < form.base && digits < form.digits) {
+      number = number * form.base + digit_value(byte);
       digits++;
       continue;
     }
-    if (byte != ':' || group == MENU_ADDRESS_GROUPS)
+    if (byte != form.separator || (digits == 0 && !form.empty_is_zero) || number > form.group_max ||
+        group == form.groups)
       return -1;
     parsed[static_cast<std::size_t>(group++)] = static_cast<unsigned short>(number);
     number = 0;
     digits = 0;
   }
-  if (group != MENU_ADDRESS_GROUPS)
+  if (group != form.groups)
     return -1;
   *address = parsed;
   return 0;
@@ -90,7 +81,7 @@ int parse_v6(const ClientWord &word, MenuAddress *address)
     return -1;
   std::memcpy(text, word.text, word.length);
   if (inet_pton(AF_INET6, text, &bytes) != 1)
-    return parse_v6_groups(word, address);
+    return parse_groups(word, IPV6_FORM, address);
   for (std::size_t group = 0; group < address->size(); group++)
     (*address)[group] =
         static_cast<unsigned short>(bytes.s6_addr[2 * group] << BITS_PER_BYTE | bytes.s6_addr[2 * group + 1]);
@@ -201,7 +192,7 @@ const char *menu_ring_string(const ClientMenuItem &item, int index, std::size_t 
 
 int menu_parse_address(const ClientWord &word, bool v6, MenuAddress *address)
 {
-  return v6 ? parse_v6(word, address) : parse_v4(word, address);
+  return v6 ? parse_v6(word, address) : parse_groups(word, IPV4_FORM, address);
 }
 
 void menu_address_text(const MenuAddress &address, bool v6, char *text, std::size_t size)

@@ -90,7 +90,7 @@ TEST_F(ClientsMenuTest, RequestsAnsweredExactly)
       {"menu_add_item {} a2 action -text -dash-", "success\n"},
       {"menu_add_item {} c checkbox Beep -value gray -allow_gray true", "success\n"},
       {"menu_add_item {} c2 checkbox Beep value maybe", "huh? Invalid value \"maybe\"\n"},
-      {"menu_add_item {} r ring Mode -strings \"a\\tb\" -value 1", "success\n"},
+      {R"(menu_add_item {} r ring Mode -strings "a\tb" -value 1)", "success\n"},
       {"menu_add_item {} r2 ring Mode -value -1", "huh? Invalid value \"-1\"\n"},
       {"menu_add_item {} s slider Vol -mintext - -maxtext + -minvalue -5 -maxvalue 5 -stepsize 2",
        "success\n"},
