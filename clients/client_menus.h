@@ -3,25 +3,28 @@
 // screens; internal to the files of the client store.
 //
 //   menu_item(client, slot)               a client's menu item by its slot
-//   menu_find(client, word)               the slot of the item with that id, MENU_MAIN for "", or
-//   MENU_NOT_FOUND menu_find_link(client, link)          the slot an item link names, MENU_MAIN for "", or
-//   MENU_NOT_FOUND menu_parent_allowed(client, slot, parent)  whether Left may lead from an item to that menu
-//   without a loop menu_is_menu(client, slot)            whether a slot is the main menu or an item of type
-//   menu menu_neighbour(client, menu, from, step)  the visible item after (step 1) or before (-1) another,
-//   wrapping; -1 for none menu_remove(client, slot)             delete an item, and a menu with everything in
-//   it menu_ring_count(item)                 how many strings a ring has menu_ring_string(item, index,
-//   &length)  one of a ring's strings, not terminated menu_parse_address(word, v6, &address)  an IPv4 or IPv6
-//   address from its text; 0, or -1 menu_address_text(address, v6, text, size)  an address as text, for the
-//   client menu_event(client, name, slot, value)  queue "menuevent NAME ID[ VALUE]" menu_walk_changed(client,
-//   slot)       the client changed an item; an edit not yet touched follows it menu_walk_goto(client, slot)
-//   menu_goto: the walk goes there, or the client's menu opens there next menu_walk_forget(client) the client
-//   is gone: the walk leaves its menu, and so does the way in menu_set_entry(client, slot) menu_set_main: the
-//   way into the menus; MENU_MAIN_PANEL for the panel's edit_begin(&edit, item)               start editing:
-//   the working value from the item edit_follow(&edit, item)              take the item's value again while
-//   the user has changed nothing edit_step(&edit, &item, direction, count)  Up (1) or Down (-1), count times;
-//   whether a slider is to tell it edit_move(&edit, item, key)           Right or Left on the edit screen:
-//   EDIT_STAYS, EDIT_ACCEPT or EDIT_CANCEL edit_commit(edit, &item)              the working value becomes
-//   the item's edit_value(edit, item, text, size)    the working value as the client is told it
+//   menu_find(client, word)               the item of that id: MENU_MAIN for "", or MENU_NOT_FOUND
+//   menu_find_link(client, link)          the item a link names: MENU_MAIN for "", or MENU_NOT_FOUND
+//   menu_parent_allowed(client, slot, parent)  whether Left may lead from an item to that menu, no loop
+//   menu_has_items(client)                whether a client has any menu item
+//   menu_is_menu(client, slot)            whether a slot is the main menu or an item of type menu
+//   menu_neighbour(client, menu, from, step)  the listed item after (1) or before (-1) another, or -1
+//   menu_remove(client, slot)             delete an item, and a menu with everything in it
+//   menu_ring_count(item)                 how many strings a ring has
+//   menu_ring_string(item, index, &length)  one of a ring's strings, not terminated
+//   menu_parse_address(word, v6, &address)  an IPv4 or IPv6 address from its text; 0, or -1
+//   menu_address_text(address, v6, text, size)  an address as text, for the client
+//   menu_event(client, name, slot, value)  queue "menuevent NAME ID[ VALUE]"
+//   menu_apply_options(request, first, slot, &item)  words[first] on, all or none; 0, or -1 answered
+//   menu_walk_changed(client, slot)       the client changed an item; an edit not yet touched follows it
+//   menu_walk_goto(client, slot)          menu_goto: the walk goes there, or the menu opens there next
+//   menu_set_entry(client, slot)          menu_set_main: the way in; MENU_MAIN_PANEL for the panel's
+//   edit_begin(&edit, item)               start editing: the working value from the item
+//   edit_follow(&edit, item)              take the item's value again while the user has changed nothing
+//   edit_step(&edit, &item, direction, count)  Up (1) or Down (-1), count times; whether a slider tells it
+//   edit_move(&edit, item, key)           Right or Left on the edit screen: EDIT_STAYS, _ACCEPT or _CANCEL
+//   edit_commit(edit, &item)              the working value becomes the item's
+//   edit_value(edit, item, text, size)    the working value as the client is told it
 //   edit_length(edit)                     how many characters an alpha value being edited has
 //   edit_rows(edit, item, &rows)          the edit screen; the column of row 1 under the cursor, or -1
 //   menu_list_rows(client, menu, chosen, &rows)  the list of a menu with the chosen item on row 0
@@ -62,6 +65,7 @@ struct MenuEdit {
 [[nodiscard]] ClientMenuItem &menu_item(int client, int slot);
 [[nodiscard]] int menu_find(int client, const ClientWord &word);
 [[nodiscard]] int menu_find_link(int client, const MenuLink &link);
+[[nodiscard]] bool menu_has_items(int client);
 [[nodiscard]] bool menu_is_menu(int client, int slot);
 [[nodiscard]] bool menu_parent_allowed(int client, int slot, int parent);
 [[nodiscard]] int menu_neighbour(int client, int menu, int from, int step);
@@ -74,7 +78,6 @@ void menu_event(int client, const char *name, int slot, const char *value);
 
 void menu_walk_changed(int client, int slot);
 void menu_walk_goto(int client, int slot);
-void menu_walk_forget(int client);
 void menu_set_entry(int client, int slot);
 
 void edit_begin(MenuEdit *edit, const ClientMenuItem &item);
@@ -86,6 +89,8 @@ void edit_value(const MenuEdit &edit, const ClientMenuItem &item, char *text, st
 [[nodiscard]] std::size_t edit_length(const MenuEdit &edit);
 [[nodiscard]] int edit_rows(const MenuEdit &edit, const ClientMenuItem &item, PanelRows *rows);
 void menu_list_rows(int client, int menu, int chosen, PanelRows *rows);
+
+[[nodiscard]] int menu_apply_options(const ClientRequest &request, int first, int slot, ClientMenuItem *item);
 
 // The request handlers, run by clients_execute.
 void client_menu_add_item(const ClientRequest &request);

@@ -34,15 +34,14 @@
 //   clients_hand_over_answer(reply)       send the waiting client its answer ("success" or "huh? ...")
 //   clients_render(handle, now, &rows)    a screen drawn into two rows at a time; 0, or -1 for a stale handle
 //   clients_menu_clients(list, capacity)  the clients with menu items, the first connected first; the count
-//   clients_menu_entry(&client)           whether a client made its menu the way into the menus
-//   (menu_set_main) clients_menu_reset_entry()            the panel's main menu is the way in again, whatever
-//   a client set clients_menu_open(client, as_entry)   walk into a client's menu: where menu_goto asked, else
-//   its top clients_menu_press(key)               a press on the walk: CLIENTS_MENU_STAYS, _UP (back from its
-//   top) or _QUIT clients_menu_held(key, held_ms)       a button held on a number or a slider steps it on
+//   clients_menu_entry(&client)           whether a client made its menu the way in (menu_set_main); which
+//   clients_menu_reset_entry()            the panel's main menu is the way in again, whatever a client set
+//   clients_menu_open(client, as_entry)   walk into a client's menu: where menu_goto asked, else its top
+//   clients_menu_press(key)               a press on the walk: CLIENTS_MENU_STAYS, _UP (left its top), _QUIT
+//   clients_menu_held(key, held_ms)       a button held on a number or a slider steps it on
 //   clients_menu_close()                  end the walk; an edit is cancelled, the item in view told "leave"
 //   clients_menu_walking()                whether the walk is in a client's menu that is still there
-//   clients_menu_rows(&rows, &cursor)     the walk's screen, and the column of row 1 under which the cursor
-//   shows
+//   clients_menu_rows(&rows, &cursor)     the walk's screen; the column of row 1 the cursor is under, or -1
 //
 // Limits: 16 clients, 32 screens, 64 widgets and 64 menu items a client,
 // request lines of 8 KiB, texts of 256 bytes (longer ones are cut), ids of

@@ -1,3 +1,5 @@
+// A client's menu items: finding them, their order in a menu, deleting
+// them, a ring's strings, addresses as text, and the events about them.
 #include <arpa/inet.h>
 #include <climits>
 #include <cstdio>
@@ -222,4 +224,21 @@ void menu_event(int client, const char *name, int slot, const char *value)
     (void)client_queue(client, value, strlen(value));
   }
   (void)client_queue(client, "\n", 1);
+}
+
+bool menu_has_items(int client)
+{
+  const auto &items = clients[static_cast<std::size_t>(client)].menu;
+  return std::any_of(items.begin(), items.end(), [](const ClientMenuItem &item) { return item.used; });
+}
+
+int clients_menu_clients(int *list, int capacity)
+{
+  int count = 0;
+  for (int client = 0; client < CLIENTS_MAX && count < capacity; client++) {
+    if (client_in_use(client) && menu_has_items(client))
+      list[count++] = client;
+  }
+  std::sort(list, list + count, [](int a, int b) { return clients_connection(a) < clients_connection(b); });
+  return count;
 }

@@ -63,12 +63,6 @@ bool is_there(int client, const Place &place)
          menu_item(client, place.slot).generation == place.generation;
 }
 
-bool has_items(int client)
-{
-  const auto &items = clients[static_cast<std::size_t>(client)].menu;
-  return std::any_of(items.begin(), items.end(), [](const ClientMenuItem &item) { return item.used; });
-}
-
 ClientMenuItem &item_at(const Place &place)
 {
   return menu_item(walk.client, place.slot);
@@ -86,7 +80,7 @@ bool settle()
 {
   if (!walk.open)
     return false;
-  if (clients_connection(walk.client) != walk.connection || !has_items(walk.client)) {
+  if (clients_connection(walk.client) != walk.connection || !menu_has_items(walk.client)) {
     walk.open = false;
     return false;
   }
@@ -309,17 +303,6 @@ int repeat_size(int repeats, int type)
 
 } // namespace
 
-int clients_menu_clients(int *list, int capacity)
-{
-  int count = 0;
-  for (int client = 0; client < CLIENTS_MAX && count < capacity; client++) {
-    if (client_in_use(client) && has_items(client))
-      list[count++] = client;
-  }
-  std::sort(list, list + count, [](int a, int b) { return clients_connection(a) < clients_connection(b); });
-  return count;
-}
-
 void menu_set_entry(int client, int slot)
 {
   if (slot != MENU_MAIN_PANEL)
@@ -331,7 +314,7 @@ void menu_set_entry(int client, int slot)
 bool clients_menu_entry(int *client)
 {
   if (entry.client < 0 || clients_connection(entry.client) != entry.connection ||
-      !is_there(entry.client, entry.menu) || !has_items(entry.client)) {
+      !is_there(entry.client, entry.menu) || !menu_has_items(entry.client)) {
     entry = Entry{};
     return false;
   }
@@ -350,7 +333,7 @@ void clients_menu_open(int client, bool as_entry)
 {
   clients_menu_close();
   walk = Walk{};
-  if (!client_in_use(client) || !has_items(client))
+  if (!client_in_use(client) || !menu_has_items(client))
     return;
   walk.open = true;
   walk.client = client;

@@ -15,15 +15,15 @@
 //   screen_start()                       hide the cursor and clear the display; 0, or -1 with errno
 //   screen_show(rows)                    send the rows that differ from the glass; 0, or -1 with errno
 //   screen_restore(rows)                 display on, cursor off and both rows sent again; 0, or -1 with errno
-//   menu_begin(&menu, count, labels)     a closed main menu of count actions, the display clients' menus
-//   after them menu_has_entries(menu)               whether Right opens a menu: there are actions or clients'
-//   menus menu_press(&menu, key, now)          MENU_PASS (for the layer behind) or MENU_TAKEN
+//   menu_begin(&menu, count, labels)     a closed main menu: count actions, then the display clients' menus
+//   menu_has_entries(menu)               whether Right opens a menu: there are actions or clients' menus
+//   menu_press(&menu, key, now)          MENU_PASS (for the layer behind) or MENU_TAKEN
 //   menu_held(&menu, key, held_ms, now)  after every answered query: MENU_RUN once a question's Right holds
 //   menu_tick(&menu, now)                close or go back once a screen's time without a press is up
 //   menu_close(&menu, now)               close whatever the menu shows; a client's menu is told it was left
 //   menu_ended(&menu, outcome, output, now)  the running action ended: its result in view
-//   menu_glass(menu, &glass)             the menu's screen, with the cursor of an edit; false while it shows
-//   none menu_outcome(text, size, state, status)  "ok", "failed N", "killed SIG" or "timed out" for a run
+//   menu_glass(menu, &glass)             the menu's screen and an edit's cursor; false while it shows none
+//   menu_outcome(text, size, state, status)  "ok", "failed N", "killed SIG" or "timed out" for a run
 //   panel_run(options)                   keep the display current until panel_stop is set; the exit status
 //
 // Rows hold exactly 16 bytes, padded with spaces; a control byte, DEL and
