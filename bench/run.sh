@@ -1,21 +1,26 @@
 #!/usr/bin/env bash
 # Benchmark of lcm-show, the button watcher and lcm-panel against the
-# emulated module; with --clients, of lcm-panel serving display clients too.
-# Usage: bench/run.sh [--panel[=SECONDS]] [--clients[=SECONDS]] [runs]
+# emulated module; with --clients, of lcm-panel serving display clients too,
+# and with --menus, of a display client's menu walked on the buttons.
+# Usage: bench/run.sh [--panel[=SECONDS]] [--clients[=SECONDS]] [--menus[=SECONDS]] [runs]
 # (default 10 runs a timing; lcm-panel runs 10 s, or SECONDS, 600 when left
-# out, with --panel; the clients run SECONDS, 60 when left out)
+# out, with --panel; the clients run SECONDS, 60 when left out; the menu
+# walk SECONDS, 30 when left out)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . bench/common.sh
 
 panel_seconds=10
 client_seconds=
+menu_seconds=
 while [ $# -gt 0 ]; do
   case "$1" in
   --panel) panel_seconds=600 ;;
   --panel=*) panel_seconds=${1#--panel=} ;;
   --clients) client_seconds=60 ;;
   --clients=*) client_seconds=${1#--clients=} ;;
+  --menus) menu_seconds=30 ;;
+  --menus=*) menu_seconds=${1#--menus=} ;;
   *) break ;;
   esac
   shift
@@ -125,3 +130,4 @@ printf '  press to echo on row 1, %s presses: median %s ms, worst %s ms (fixed w
 
 bench/panel.sh "$panel_seconds"
 [ -z "$client_seconds" ] || bench/clients.sh "$client_seconds"
+[ -z "$menu_seconds" ] || bench/menus.sh "$menu_seconds"

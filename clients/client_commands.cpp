@@ -5,7 +5,7 @@
 #include <initializer_list>
 #include <utility>
 
-#include "client_records.h"
+#include "client_menus.h"
 
 namespace {
 
@@ -125,8 +125,16 @@ void run(const ClientRequest &request)
     sleep_command(request);
   else if (client_word_is(name, "lcm_show"))
     lcm_show(request);
-  else if (name.length > 5 && std::memcmp(name.text, "menu_", 5) == 0)
-    client_huh(client, "Menus are not supported");
+  else if (client_word_is(name, "menu_add_item"))
+    client_menu_add_item(request);
+  else if (client_word_is(name, "menu_del_item"))
+    client_menu_del_item(request);
+  else if (client_word_is(name, "menu_set_item"))
+    client_menu_set_item(request);
+  else if (client_word_is(name, "menu_goto"))
+    client_menu_goto(request);
+  else if (client_word_is(name, "menu_set_main"))
+    client_menu_set_main(request);
   else
     client_huh_about(client, "Invalid command", name);
 }

@@ -117,6 +117,77 @@ struct ClientScreen {
   int cursor_y = 1;
 };
 
+// Menu items: the kinds, and the menu every client has without adding it.
+constexpr int MENU_ACTION = 0;
+constexpr int MENU_CHECKBOX = 1;
+constexpr int MENU_RING = 2;
+constexpr int MENU_SLIDER = 3;
+constexpr int MENU_NUMERIC = 4;
+constexpr int MENU_ALPHA = 5;
+constexpr int MENU_IP = 6;
+constexpr int MENU_MENU = 7;
+// The slot that stands for a client's main menu, whose id is "".
+constexpr int MENU_MAIN = -1;
+// What a look-up finds when no item has the id.
+constexpr int MENU_NOT_FOUND = -2;
+constexpr std::size_t MENU_END_TEXT_MAX = LCM_COLUMNS;
+// An IPv6 address in groups of 16 bits; IPv4 uses the first four for its bytes.
+constexpr int MENU_ADDRESS_GROUPS = 8;
+using MenuAddress = std::array<unsigned short, MENU_ADDRESS_GROUPS>;
+
+// Where -next or -prev lead: not said, one of the protocol's places, or an
+// item by its id, looked up when the key is pressed.
+constexpr int LINK_UNSET = 0;
+constexpr int LINK_NONE = 1;
+constexpr int LINK_CLOSE = 2;
+constexpr int LINK_QUIT = 3;
+constexpr int LINK_ITEM = 4;
+
+struct MenuLink {
+  int kind = LINK_UNSET;
+  ClientId id;
+};
+
+// One record for every kind; each kind uses the fields its options set.
+// Ordered by the fields' sizes, which keeps the record small.
+struct ClientMenuItem {
+  // Also the item's place in its menu: added later, listed later.
+  unsigned long long generation = 0;
+  ClientId id;
+  BoundedText<CLIENTS_NAME_MAX> text;
+  // An action's -menu_result is its -next.
+  MenuLink next;
+  MenuLink prev;
+  // slider
+  BoundedText<MENU_END_TEXT_MAX> min_text;
+  BoundedText<MENU_END_TEXT_MAX> max_text;
+  // ring: the strings, each ended by a tab but the last.
+  ClientText strings;
+  // alpha: the value, and the characters allowed besides the groups.
+  BoundedText<CLIENTS_MENU_VALUE_MAX> chars;
+  BoundedText<CLIENTS_MENU_VALUE_MAX> extra;
+  int type = MENU_ACTION;
+  // The menu that lists the item, and the one Left goes back to.
+  int container = MENU_MAIN;
+  int parent = MENU_MAIN;
+  // checkbox: 0 off, 1 on, 2 gray; ring: the string's index; slider, numeric: the number.
+  int value = 0;
+  int minimum = 0;
+  int maximum = 100;
+  int step = 1;
+  int min_length = 0;
+  int max_length = 10;
+  MenuAddress address{192, 168, 1, 245};
+  bool used = false;
+  bool hidden = false;
+  bool allow_gray = false;
+  bool caps = true;
+  bool noncaps = false;
+  bool numbers = false;
+  bool v6 = false;
+  char password = '\0';
+};
+
 struct KeyReservation {
   bool used = false;
   bool exclusive = false;
@@ -133,6 +204,10 @@ struct Client {
   std::array<ClientScreen, CLIENTS_SCREENS> screens;
   std::array<ClientWidget, CLIENTS_WIDGETS> widgets;
   std::array<KeyReservation, CLIENTS_KEYS> keys;
+  std::array<ClientMenuItem, CLIENTS_MENU_ITEMS> menu;
+  // Where menu_goto asked the client's menu to open next, while the walk is elsewhere.
+  int menu_goto = MENU_MAIN;
+  unsigned long long menu_goto_generation = 0;
   std::array<char, CLIENTS_OUTBOX> outbox{};
   std::size_t outbox_length = 0;
   bool overflowed = false;

@@ -33,15 +33,24 @@
 //   clients_hand_over_waiting()           whether a client waits for the answer to its lcm_show
 //   clients_hand_over_answer(reply)       send the waiting client its answer ("success" or "huh? ...")
 //   clients_render(handle, now, &rows)    a screen drawn into two rows at a time; 0, or -1 for a stale handle
-//   clients_cursor(handle, &row, &column) whether a screen shows the module's cursor, and on which cell (from
-//   0) clients_light(handle)                 the light a screen asks for while in view: a SCREEN_LIGHT_ value
+//   clients_cursor(handle, &row, &column) whether a screen shows the module's cursor, and on which cell (from 0)
+//   clients_light(handle)                 the light a screen asks for while in view: a SCREEN_LIGHT_ value
+//   clients_menu_clients(list, capacity)  the clients with menu items, the first connected first; the count
+//   clients_menu_entry(&client)           whether a client made its menu the way in (menu_set_main); which
+//   clients_menu_reset_entry()            the panel's main menu is the way in again, whatever a client set
+//   clients_menu_open(client, as_entry)   walk into a client's menu: where menu_goto asked, else its top
+//   clients_menu_press(key)               a press on the walk: CLIENTS_MENU_STAYS, _UP (left its top), _QUIT
+//   clients_menu_held(key, held_ms)       a button held on a number or a slider steps it on
+//   clients_menu_close()                  end the walk; an edit is cancelled, the item in view told "leave"
+//   clients_menu_walking()                whether the walk is in a client's menu that is still there
+//   clients_menu_rows(&rows, &cursor)     the walk's screen; the column of row 1 the cursor is under, or -1
 //
-// Limits: 16 clients, 32 screens and 64 widgets a client, request lines of
-// 8 KiB, texts of 256 characters (longer ones are cut), ids of 32 bytes.
-// Every record is set aside at start; nothing here allocates. Texts are
-// read as text.h reads them (UTF-8 where valid, else ISO-8859-1) and kept
-// as their cells; lcm_show's lines keep the byte rule. Times are
-// milliseconds on the monotonic clock.
+// Limits: 16 clients, 32 screens, 64 widgets and 64 menu items a client,
+// request lines of 8 KiB, texts of 256 characters (longer ones are cut),
+// ids of 32 bytes, menu values of 64 bytes. Every record is set aside at
+// start; nothing here allocates. Texts are read as text.h reads them (UTF-8
+// where valid, else ISO-8859-1) and kept as their cells; lcm_show's lines
+// keep the byte rule. Times are milliseconds on the monotonic clock.
 #ifndef LCM_CLIENTS_CLIENTS_H
 #define LCM_CLIENTS_CLIENTS_H
 
@@ -54,6 +63,8 @@ constexpr int CLIENTS_MAX = 16;
 constexpr int CLIENTS_SCREENS = 32;
 constexpr int CLIENTS_WIDGETS = 64;
 constexpr int CLIENTS_KEYS = 8;
+constexpr int CLIENTS_MENU_ITEMS = 64;
+constexpr std::size_t CLIENTS_MENU_VALUE_MAX = 64;
 constexpr std::size_t CLIENTS_LINE_MAX = 8192;
 constexpr std::size_t CLIENTS_TEXT_MAX = 256;
 constexpr std::size_t CLIENTS_ID_MAX = 32;
@@ -83,6 +94,11 @@ constexpr int SCREEN_LIGHT_FLASH = 3;
 
 constexpr int CLIENTS_GO_ON = 0;
 constexpr int CLIENTS_BYE = 1;
+
+// What a press did to the walk through a client's menu.
+constexpr int CLIENTS_MENU_STAYS = 0;
+constexpr int CLIENTS_MENU_UP = 1;
+constexpr int CLIENTS_MENU_QUIT = 2;
 
 // A screen as the view code holds on to it: the generation tells a screen
 // from a later one in the same slot.
@@ -143,5 +159,15 @@ void clients_hand_over_answer(const char *reply);
 [[nodiscard]] int clients_render(const ScreenHandle &handle, long long now_ms, PanelRows *rows);
 [[nodiscard]] bool clients_cursor(const ScreenHandle &handle, int *row, int *column);
 [[nodiscard]] int clients_light(const ScreenHandle &handle);
+
+int clients_menu_clients(int *list, int capacity);
+[[nodiscard]] bool clients_menu_entry(int *client);
+void clients_menu_reset_entry();
+void clients_menu_open(int client, bool as_entry);
+[[nodiscard]] int clients_menu_press(int key);
+void clients_menu_held(int key, long long held_ms);
+void clients_menu_close();
+[[nodiscard]] bool clients_menu_walking();
+[[nodiscard]] bool clients_menu_rows(PanelRows *rows, int *cursor_column);
 
 #endif

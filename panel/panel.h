@@ -19,11 +19,14 @@
 //   screen_start()                       hide the cursor and clear the display; 0, or -1 with errno
 //   screen_show(rows)                    send the rows that differ from the glass; 0, or -1 with errno
 //   screen_restore(rows)                 display on, cursor off and both rows sent again; 0, or -1 with errno
-//   menu_begin(&menu, count, labels)     a closed menu of count actions
-//   menu_press(&menu, key, now)          MENU_PASS (for the layer behind), MENU_TAKEN or MENU_RUN
+//   menu_begin(&menu, count, labels)     a closed main menu: count actions, then the display clients' menus
+//   menu_has_entries(menu)               whether Right opens a menu: there are actions or clients' menus
+//   menu_press(&menu, key, now)          MENU_PASS (for the layer behind) or MENU_TAKEN
+//   menu_held(&menu, key, held_ms, now)  after every answered query: MENU_RUN once a question's Right holds
 //   menu_tick(&menu, now)                close or go back once a screen's time without a press is up
+//   menu_close(&menu, now)               close whatever the menu shows; a client's menu is told it was left
 //   menu_ended(&menu, outcome, output, now)  the running action ended: its result in view
-//   menu_rows(menu, &rows)               the menu's screen; false while it shows none
+//   menu_glass(menu, &glass)             the menu's screen and an edit's cursor; false while it shows none
 //   menu_outcome(text, size, state, status)  "ok", "failed N", "killed SIG" or "timed out" for a run
 //   menu_reload(&menu, count, labels, now)  new actions: an open menu closes, a running action runs on
 //   idle_begin(now)                      the display on, nothing pressed
@@ -175,13 +178,16 @@ constexpr int MENU_QUESTION = 2;
 constexpr int MENU_RUNNING = 3;
 constexpr int MENU_RESULT = 4;
 constexpr int MENU_BUSY = 5;
+// A display client's menu, walked in clients/.
+constexpr int MENU_CLIENT = 6;
 
 constexpr int MENU_PASS = 0;
 constexpr int MENU_TAKEN = 1;
 constexpr int MENU_RUN = 2;
 
-// The action menu: a layer in front of the ring of pages. chosen is the
-// action the list points at (and the question asks about); running is the
+// The main menu: a layer in front of the ring of pages, its entries the
+// actions and then one for each display client with a menu. chosen is the
+// entry the list points at (and the question asks about); running is the
 // action whose command runs, or -1. since_ms is the last press or change of
 // screen, from which each screen's time runs.
 struct Menu {
@@ -194,6 +200,15 @@ struct Menu {
   PanelRows result{};
   // The running action's label as it was chosen: a reload may change the list.
   std::array<char, PANEL_MAX_LABEL + 1> running_label{};
+  // While a client's entry is chosen, the client's connection, so that the
+  // choice stays on it as other clients come and go; 0 on an action.
+  unsigned long long chosen_connection = 0;
+  // The client's menu opened as the way in (menu_set_main): leaving its
+  // top closes the menu.
+  bool client_first = false;
+  // Right on the question: 1 until the query it came with is done, 2 while
+  // the next answered query decides.
+  int armed = 0;
 };
 
 // What is in view, to tell when another screen comes: a client's screen (or
@@ -235,10 +250,13 @@ void page_run_reap();
 [[nodiscard]] int screen_restore(const PanelRows &rows);
 
 void menu_begin(Menu *menu, int count, const char *const *labels);
+[[nodiscard]] bool menu_has_entries(const Menu &menu);
 [[nodiscard]] int menu_press(Menu *menu, int key, long long now_ms);
+[[nodiscard]] int menu_held(Menu *menu, int key, long long held_ms, long long now_ms);
 void menu_tick(Menu *menu, long long now_ms);
+void menu_close(Menu *menu, long long now_ms);
 void menu_ended(Menu *menu, const char *outcome, const PanelRow &output, long long now_ms);
-[[nodiscard]] bool menu_rows(const Menu &menu, PanelRows *rows);
+[[nodiscard]] bool menu_glass(const Menu &menu, PanelGlass *glass);
 void menu_outcome(char *text, std::size_t size, int run_state, int wait_status);
 void menu_reload(Menu *menu, int count, const char *const *labels, long long now_ms);
 

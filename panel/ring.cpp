@@ -245,6 +245,11 @@ void ring_rows(long long now_ms, PanelRows *rows)
   }
 }
 
+void ring_show_first(long long now_ms)
+{
+  show_entry(0, now_ms);
+}
+
 ScreenHandle ring_client_screen()
 {
   return page < 0 ? client_screen : ScreenHandle{};

@@ -1,18 +1,26 @@
 // The screen in view, from the layers at the front: a display client's alert
-// or input screen (or lcm-show's lines), newest first; then the action menu
-// with its question, running, result and busy screens; then the ring. A
-// press goes to the front-most layer that takes it, unless a client has
-// reserved its key.
+// or input screen (or lcm-show's lines), newest first; then the main menu
+// with the actions' question, running, result and busy screens and the
+// clients' menus; then the ring. A press goes to the front-most layer that
+// takes it, unless a client has reserved its key. Holding Left is the
+// panel's own, whatever clients reserved.
 #include "clients.h"
 #include "panel_internal.h"
 
 namespace {
+
+constexpr long long TAKE_BACK_MS = 2000;
 
 Menu menu;
 // The client's screen in view at the last look, told "listen"; client -1
 // while none is.
 ScreenHandle told;
 long long counted_ms;
+// Since Left was held for the take-back, until a client's screen is in
+// view again, no key goes to a client.
+bool taken_back;
+// The take-back was made for the Left held now.
+bool left_taken;
 
 bool is_clients(const ScreenHandle &handle)
 {
@@ -21,8 +29,8 @@ bool is_clients(const ScreenHandle &handle)
 
 bool menu_shows()
 {
-  PanelRows unused{};
-  return menu_rows(menu, &unused);
+  PanelGlass unused{};
+  return menu_glass(menu, &unused);
 }
 
 // The screen in view when it is a display client's, or lcm-show's lines.
@@ -72,6 +80,19 @@ void take_look(const ScreenHandle &shown, PanelGlass *glass)
   glass->light = glass_light_of(clients_light(shown));
 }
 
+// The glass back to the first page, every alert and input screen in front
+// dismissed, the menu closed, and the panel's own main menu the way in.
+void take_back(long long now_ms)
+{
+  menu_close(&menu, now_ms);
+  ScreenHandle front;
+  for (int screen = 0; screen < CLIENTS_ALL_SCREENS && clients_newest_urgent(&front); screen++)
+    clients_dismiss(front);
+  clients_menu_reset_entry();
+  ring_show_first(now_ms);
+  taken_back = true;
+}
+
 void tell_clients(const ScreenHandle &shown)
 {
   if (clients_same_screen(shown, told))
@@ -90,6 +111,8 @@ void view_begin(const PanelOptions &options, long long now_ms)
   menu_begin(&menu, options.action_count, options.action_labels.data());
   told = ScreenHandle{};
   counted_ms = now_ms;
+  taken_back = false;
+  left_taken = false;
 }
 
 // A press on an alert dismisses it and does nothing else; on an input
@@ -97,7 +120,7 @@ void view_begin(const PanelOptions &options, long long now_ms)
 void view_press(int key, long long now_ms)
 {
   const ScreenHandle shown = shown_screen();
-  if (to_client(key, shown))
+  if (!taken_back && to_client(key, shown))
     return;
   ScreenHandle first;
   if (clients_newest_urgent(&first)) {
@@ -105,10 +128,9 @@ void view_press(int key, long long now_ms)
       clients_dismiss(first);
     return;
   }
-  const int taken = menu_press(&menu, key, now_ms);
-  if (taken == MENU_RUN)
-    actions_start(&menu, now_ms);
-  else if (taken == MENU_PASS)
+  // With a menu, Right and Left on the pages open it or do nothing.
+  const bool sideways = key == KEY_RIGHT || key == KEY_LEFT;
+  if (menu_press(&menu, key, now_ms) == MENU_PASS && !(sideways && menu_has_entries(menu)))
     (void)ring_press(key, now_ms);
 }
 
@@ -122,11 +144,20 @@ void view_tend(long long now_ms)
   if (is_clients(shown))
     (void)clients_count_view(shown, now_ms - counted_ms);
   counted_ms = now_ms;
-  tell_clients(shown_screen());
+  const ScreenHandle now_shown = shown_screen();
+  if (is_clients(now_shown))
+    taken_back = false;
+  tell_clients(now_shown);
 }
 
-void view_held(int /*key*/, long long /*held_ms*/, long long /*now_ms*/)
+void view_held(int key, long long held_ms, long long now_ms)
 {
+  const bool taking = key == KEY_LEFT && held_ms >= TAKE_BACK_MS;
+  if (taking && !left_taken)
+    take_back(now_ms);
+  left_taken = taking;
+  if (menu_held(&menu, key, held_ms, now_ms) == MENU_RUN)
+    actions_start(&menu, now_ms);
 }
 
 void view_glass(long long now_ms, PanelGlass *glass)
@@ -137,7 +168,7 @@ void view_glass(long long now_ms, PanelGlass *glass)
     take_look(first, glass);
     return;
   }
-  if (menu_rows(menu, &glass->rows))
+  if (menu_glass(menu, glass))
     return;
   ring_rows(now_ms, &glass->rows);
   take_look(ring_client_screen(), glass);

@@ -1,8 +1,9 @@
 // Feeds the display clients' protocol any request lines, as clients on the
 // panel's socket could send them: four clients take the lines in turn, time
-// moves on a little with each, and every screen is drawn at a few times.
-// Whatever comes, the rows hold nothing the module would take for a command,
-// and a client's screen nothing but cells the module draws as themselves
+// moves on a little with each, every screen is drawn at a few times, and
+// after each line a button walks the menus the clients made. Whatever
+// comes, the rows hold nothing the module would take for a command, and a
+// client's screen nothing but cells the module draws as themselves
 // (lcm_show's lines keep their bytes).
 #include <cstddef>
 #include <cstdint>
@@ -32,6 +33,27 @@ void drain(int client)
   if (length > CLIENTS_OUTBOX + CLIENTS_LINE_MAX)
     abort();
   clients_outbox_sent(client, length);
+}
+
+// The line's length picks the button, and whether it is held a while; a
+// walk that left its client's menu opens the next client's.
+void walk_menus(int client, std::size_t length)
+{
+  constexpr int KEYS = 4;
+  const int key = static_cast<int>(length % KEYS) + 1;
+  if (!clients_menu_walking())
+    clients_menu_open(client, length % 2 == 0);
+  if (length % 7 == 0)
+    clients_menu_held(key, static_cast<long long>(length) * 100);
+  else
+    (void)clients_menu_press(key);
+  PanelRows rows{};
+  int cursor = -1;
+  if (clients_menu_rows(&rows, &cursor)) {
+    check_rows(rows);
+    if (cursor >= LCM_COLUMNS)
+      abort();
+  }
 }
 
 void draw_everything(long long now_ms)
@@ -77,6 +99,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         client = clients_open();
       }
     }
+    walk_menus(client, length);
     drain(client);
     start += length + 1;
   }

@@ -90,7 +90,7 @@ TEST_F(ClientsTest, ConversationAnsweredLineByLine)
       {"noop", "noop complete\n"},
       {"sleep 1", "success\n"},
       {"sleep", "huh? Usage: sleep SECONDS\n"},
-      {"menu_add_item {} ask action Ask", "huh? Menus are not supported\n"},
+      {"menu_frobnicate x", "huh? Invalid command \"menu_frobnicate\"\n"},
       {"frobnicate now", "huh? Invalid command \"frobnicate\"\n"},
       {"screen\xfe\x01", "huh? Invalid command \"screent?\"\n"},
       {"\xc3\xa9"

@@ -1,72 +1,22 @@
-// The README's display client, docs/examples/progress.py, run as a user
-// runs it: beside lcm-panel, which runs through lcm-emu --live so that the
-// test presses the buttons as arrow keys and watches the glass as it is
-// redrawn.
-#include "panel_session.h"
+// The README's display clients, docs/examples/progress.py and menu.py, run
+// as a user runs them: beside lcm-panel, which runs through lcm-emu --live
+// so that the test presses the buttons as arrow keys and watches the glass
+// as it is redrawn.
+#include "live_panel.h"
+#include "panel_client.h"
 
 namespace {
 
-// An arrow key typed to lcm-emu --live, and the emulator's trace of the
-// button reply while it is held.
-struct Button {
-  std::string arrow;
-  std::string held;
-};
-const Button DOWN = {"\033[B", "button query -> 07 (down)"};
-const Button LEFT = {"\033[D", "button query -> 0B (left)"};
-
-// The README shows the client in a fenced block, exactly as the file stands.
-TEST(ExampleClient, ReadmeHoldsTheFileVerbatim)
+// The README shows each client in a fenced block, exactly as the file stands.
+TEST(ExampleClient, ReadmeHoldsTheFilesVerbatim)
 {
-  const std::string client = read_file(EXAMPLE_CLIENT_PATH);
-  ASSERT_FALSE(client.empty());
-  EXPECT_NE(read_file(README_PATH).find("```python\n" + client + "```\n"), std::string::npos)
-      << "README.md does not show " EXAMPLE_CLIENT_PATH " as it stands";
-}
-
-bool glass_shows(const Session &panel, const std::string &row0, const std::string &row1)
-{
-  const std::string drawing = box(row0, row1);
-  return panel.out.size() >= drawing.size() &&
-         panel.out.compare(panel.out.size() - drawing.size(), drawing.size(), drawing) == 0;
-}
-
-// The last drawings, for a failure's message.
-std::string last_drawings(const Session &panel)
-{
-  const size_t shown = 4 * box("", "").size();
-  return panel.out.substr(panel.out.size() > shown ? panel.out.size() - shown : 0);
-}
-
-// A press is done once the panel has read the button held and then let go,
-// so that the next press of the same button starts anew.
-void press(Session *panel, const Button &button)
-{
-  const size_t from = panel->err.size();
-  ASSERT_EQ(write(panel->input, button.arrow.data(), button.arrow.size()),
-            static_cast<ssize_t>(button.arrow.size()));
-  EXPECT_TRUE(collect_until(panel,
-                            [&](const Session &p) {
-                              const size_t held = p.err.find(button.held, from);
-                              return held != std::string::npos &&
-                                     p.err.find("button query -> 0F", held) != std::string::npos;
-                            }))
-      << "the panel never saw the button held and let go: " << button.held;
-}
-
-// Whatever the outcome, no program of the test outlives it.
-struct Reaper {
-  std::vector<EmulatorSession *> sessions;
-  ~Reaper()
-  {
-    for (EmulatorSession *session : sessions) {
-      if (session->pid > 0 && waitpid(session->pid, nullptr, WNOHANG) == 0) {
-        kill(session->pid, SIGKILL);
-        waitpid(session->pid, nullptr, 0);
-      }
-    }
+  for (const std::string path : {EXAMPLE_CLIENT_PATH, MENU_CLIENT_PATH}) {
+    const std::string client = read_file(path);
+    ASSERT_FALSE(client.empty()) << path;
+    EXPECT_NE(read_file(README_PATH).find("```python\n" + client + "```\n"), std::string::npos)
+        << "README.md does not show " << path << " as it stands";
   }
-};
+}
 
 void start_client(EmulatorSession *client, const std::vector<std::string> &command)
 {
@@ -81,7 +31,7 @@ TEST(ExampleClient, ShowsProgressCancelsOnLeftAndWaitsForThePressOnItsAlert)
 {
   SKIP_WITHOUT_NAMESPACES();
   const Scratch scratch;
-  ASSERT_EQ(setenv("LCM_PANEL_SOCKET", (scratch.path + "/panel.sock").c_str(), 1), 0);
+  share_in(scratch);
   Session panel;
   EmulatorSession done;
   EmulatorSession cancelled;
@@ -122,6 +72,51 @@ TEST(ExampleClient, ShowsProgressCancelsOnLeftAndWaitsForThePressOnItsAlert)
   kill(panel.pid, SIGTERM);
   EXPECT_EQ(wait_for_exit(&panel), 0) << panel_lines(panel.err);
   EXPECT_TRUE(glass_shows(panel, "page one", "")) << last_drawings(panel);
+  EXPECT_EQ(panel_lines(panel.err), "");
+}
+
+// The README's menu client driven by typed presses as a user would: the
+// checkbox set, the slider moved, the address's last digit changed, Quit.
+TEST(ExampleClient, MenuClientPrintsWhatIsDoneWithItsMenu)
+{
+  SKIP_WITHOUT_NAMESPACES();
+  const Scratch scratch;
+  share_in(scratch);
+  Session panel;
+  EmulatorSession client;
+  const Reaper reaper{{&panel, &client}};
+  session_spawn(&panel, {LCM_EMU_PATH, "--live", "--trace", "--", LCM_PANEL_PATH, "echo page one"}, true);
+  ASSERT_TRUE(collect_until(&panel, [](const Session &p) { return glass_shows(p, "page one", ""); }))
+      << panel.err;
+  session_spawn(&client, {PYTHON3_PATH, MENU_CLIENT_PATH}, false);
+  ASSERT_TRUE(collect_until(&client, [](const EmulatorSession &c) {
+    return c.err.find("Right on the pages opens the menu") != std::string::npos;
+  })) << client.err;
+  for (const Button &button : {RIGHT, RIGHT, RIGHT, DOWN, RIGHT, DOWN, DOWN, RIGHT, UP, RIGHT})
+    press(&panel, button);
+  EXPECT_TRUE(collect_until(&panel, [](const Session &p) { return glass_shows(p, ">Volume", " Port"); }))
+      << last_drawings(panel);
+  for (const Button &button : {DOWN, DOWN, RIGHT, DOWN, RIGHT})
+    press(&panel, button);
+  EXPECT_TRUE(collect_until(&panel, [](const Session &p) {
+    return glass_shows(p, "Address", "192.168.001.002");
+  })) << last_drawings(panel);
+  for (int digit = 0; digit < 11; digit++)
+    press(&panel, RIGHT);
+  for (const Button &button : {UP, RIGHT, LEFT, DOWN, RIGHT})
+    press(&panel, button);
+  EXPECT_EQ(wait_for_exit(&client), 0) << client.err;
+  EXPECT_EQ(client.out,
+            "menuevent enter beep\nmenuevent update beep off\nmenuevent leave beep\n"
+            "menuevent enter volume\nmenuevent plus volume 60\nmenuevent leave volume\n"
+            "menuevent enter more\nmenuevent leave more\nmenuevent enter address\n"
+            "menuevent update address 192.168.1.3\nmenuevent leave address\nmenuevent enter more\n"
+            "menuevent leave more\nmenuevent select quit\n");
+  EXPECT_EQ(client.err, "menu.py: Right on the pages opens the menu\n");
+  EXPECT_TRUE(collect_until(&panel, [](const Session &p) { return glass_shows(p, "page one", ""); }))
+      << last_drawings(panel);
+  kill(panel.pid, SIGTERM);
+  EXPECT_EQ(wait_for_exit(&panel), 0) << panel_lines(panel.err);
   EXPECT_EQ(panel_lines(panel.err), "");
 }
 

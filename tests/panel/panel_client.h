@@ -6,10 +6,12 @@
 //   client_connect(&client, path)   connect once the panel has made the socket; false after the patience
 //   client_send(client, lines)      send request lines, each ended by a newline, in one piece
 //   client_expect(&client, line)    read lines until this one (kept in client.seen); false after the patience
+//   share_in(scratch)               the panel's socket in the test's folder, for the panel and its clients
 #ifndef LCM_TESTS_PANEL_PANEL_CLIENT_H
 #define LCM_TESTS_PANEL_PANEL_CLIENT_H
 
 #include <chrono>
+#include <cstdlib>
 #include <initializer_list>
 #include <poll.h>
 #include <string>
@@ -18,6 +20,9 @@
 #include <unistd.h>
 
 #include "emulator_session.h"
+
+inline const std::string CONNECT =
+    "connect LCDproc 0.5.9 protocol 0.3 lcd wid 16 hgt 2 cellwid 5 cellhgt 8\n";
 
 struct PanelClient {
   int fd = -1;
@@ -96,6 +101,14 @@ inline bool client_expect(PanelClient *client, const std::string &line)
       return false;
     client->pending.append(buffer, static_cast<size_t>(count));
   }
+}
+
+// The panel and the programs the test starts find the socket there.
+inline std::string share_in(const Scratch &scratch)
+{
+  std::string path = scratch.path + "/panel.sock";
+  setenv("LCM_PANEL_SOCKET", path.c_str(), 1);
+  return path;
 }
 
 #endif

@@ -11,16 +11,6 @@
 
 namespace {
 
-const std::string CONNECT = "connect LCDproc 0.5.9 protocol 0.3 lcd wid 16 hgt 2 cellwid 5 cellhgt 8\n";
-
-// The socket in the test's folder; the panel and lcm-show find it there.
-std::string share_in(const Scratch &scratch)
-{
-  std::string path = scratch.path + "/panel.sock";
-  setenv("LCM_PANEL_SOCKET", path.c_str(), 1);
-  return path;
-}
-
 std::string times(const std::string &line, int count)
 {
   std::string lines;

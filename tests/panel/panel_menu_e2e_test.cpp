@@ -5,19 +5,6 @@
 
 namespace {
 
-// Presses held 200 ms, one every 500 ms from 600 ms on; "wait" skips one.
-std::vector<std::string> presses(const std::vector<std::string> &keys)
-{
-  std::vector<std::string> options;
-  int at = 600;
-  for (const std::string &key : keys) {
-    if (key != "wait")
-      options.insert(options.end(), {"--press", key + "@" + std::to_string(at) + "+200"});
-    at += 500;
-  }
-  return options;
-}
-
 const std::string QUESTION = "<No         Yes>";
 
 TEST(PanelE2e, ActionMenuOpensMovesConfirmsAndShowsTheResult)

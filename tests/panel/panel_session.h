@@ -51,6 +51,19 @@ inline void finish(Session *run, int signal_number = SIGTERM)
   run->wire = Bytes(wire.begin(), wire.end());
 }
 
+// Presses held 200 ms, one every 500 ms from start on; "wait" skips one.
+inline std::vector<std::string> presses(const std::vector<std::string> &keys, int start_ms = 600)
+{
+  std::vector<std::string> options;
+  int at = start_ms;
+  for (const std::string &key : keys) {
+    if (key != "wait")
+      options.insert(options.end(), {"--press", key + "@" + std::to_string(at) + "+200"});
+    at += 500;
+  }
+  return options;
+}
+
 inline size_t count_of(const std::string &text, const std::string &part)
 {
   size_t count = 0;
