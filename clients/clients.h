@@ -33,8 +33,8 @@
 //   clients_hand_over_waiting()           whether a client waits for the answer to its lcm_show
 //   clients_hand_over_answer(reply)       send the waiting client its answer ("success" or "huh? ...")
 //   clients_render(handle, now, &rows)    a screen drawn into two rows at a time; 0, or -1 for a stale handle
-//   clients_cursor(handle, &row, &column) whether a screen shows the module's cursor, and on which cell (from 0)
-//   clients_light(handle)                 the light a screen asks for while in view: a SCREEN_LIGHT_ value
+//   clients_cursor(handle, &row, &column) whether a screen shows the module's cursor, and on which cell (from
+//   0) clients_light(handle)                 the light a screen asks for while in view: a SCREEN_LIGHT_ value
 //   clients_menu_clients(list, capacity)  the clients with menu items, the first connected first; the count
 //   clients_menu_entry(&client)           whether a client made its menu the way in (menu_set_main); which
 //   clients_menu_reset_entry()            the panel's main menu is the way in again, whatever a client set

@@ -20,8 +20,8 @@
 //   ring_press(key, now)            turn with Up, Down (Right, Left without actions); whether taken
 //   ring_tend(now)                  follow clients' screens that went, turn with --rotate, tend the page
 //   ring_rows(now, &rows)           the ring's screen in view: a page's text or a client's screen
-//   ring_show_first(now)            the first page in view
-//   ring_client_screen()            the client's screen the ring shows (client -1 while a page shows)
+//   ring_take_back(now)             the first page in view (blank without pages) until a turn reaches a
+//   client ring_client_screen()            the client's screen the ring shows (client -1 while a page shows)
 //   ring_end()                      kill the page command, if one runs
 //   actions_begin(options)          no action runs
 //   actions_start(&menu, now)       run the command of the action the menu confirmed
@@ -71,7 +71,7 @@ void ring_begin(const PanelOptions &options, long long now_ms);
 bool ring_press(int key, long long now_ms);
 void ring_tend(long long now_ms);
 void ring_rows(long long now_ms, PanelRows *rows);
-void ring_show_first(long long now_ms);
+void ring_take_back(long long now_ms);
 [[nodiscard]] ScreenHandle ring_client_screen();
 void ring_end();
 

@@ -35,6 +35,10 @@ ScreenHandle info_screen;
 int info_position;
 // The last turn was a press: the screen paged to stays --hold long.
 bool paged;
+// Since Left held took the glass back, until the ring turns to a client's
+// screen: foreground screens wait in the ring after the pages, as info
+// screens do, so that none can keep the pages out of sight.
+bool taken_back;
 
 std::array<ScreenHandle, CLIENTS_ALL_SCREENS> ring_screens;
 int ring_screen_count;
@@ -43,7 +47,7 @@ int ring_screen_count;
 int holding_of(int priority)
 {
   if (priority == SCREEN_FOREGROUND)
-    return HOLDS_FOREGROUND;
+    return taken_back ? HOLDS_INFO : HOLDS_FOREGROUND;
   if (priority == SCREEN_INFO)
     return HOLDS_INFO;
   if (priority == SCREEN_BACKGROUND)
@@ -158,6 +162,10 @@ void turn(int key, long long now_ms)
   follow_screens(now_ms);
   if (entry_count() > 0)
     show_entry(panel_page_after(current_entry(), entry_count(), key), now_ms);
+  if (page < 0 && taken_back) {
+    taken_back = false;
+    follow_screens(now_ms);
+  }
 }
 
 long long stay_ms()
@@ -182,6 +190,7 @@ void ring_begin(const PanelOptions &options, long long now_ms)
   info_screen = ScreenHandle{};
   info_position = 0;
   paged = false;
+  taken_back = false;
   ring_screen_count = 0;
   pages_begin(options, now_ms);
 }
@@ -245,9 +254,22 @@ void ring_rows(long long now_ms, PanelRows *rows)
   }
 }
 
-void ring_show_first(long long now_ms)
+// The first page, or a blank glass when there is none, whatever the
+// clients' screens; the buttons then turn the ring to them.
+void ring_take_back(long long now_ms)
 {
-  show_entry(0, now_ms);
+  taken_back = true;
+  follow_screens(now_ms);
+  if (pages_in_ring() > 0) {
+    show_entry(0, now_ms);
+    return;
+  }
+  if (page >= 0)
+    pages_end();
+  page = -1;
+  client_screen = ScreenHandle{};
+  position = 0;
+  turned_ms = now_ms;
 }
 
 ScreenHandle ring_client_screen()

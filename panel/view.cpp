@@ -89,7 +89,7 @@ void take_back(long long now_ms)
   for (int screen = 0; screen < CLIENTS_ALL_SCREENS && clients_newest_urgent(&front); screen++)
     clients_dismiss(front);
   clients_menu_reset_entry();
-  ring_show_first(now_ms);
+  ring_take_back(now_ms);
   taken_back = true;
 }
 

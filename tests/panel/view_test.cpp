@@ -166,6 +166,29 @@ TEST_F(ViewTest, AForegroundScreenTakesTheDisplayFromThePagesAndGivesItBack)
   ASSERT_TRUE(comes_to_show(screen("one")));
 }
 
+// Left held 2 s takes the glass back even from a foreground screen whose
+// client reserved every key: the pages show and page, no key goes to the
+// client, and its screen takes the display again once paged to.
+TEST_F(ViewTest, LeftHeldTakesTheGlassBackFromAForegroundScreenWithEveryKey)
+{
+  begin({"echo one", "echo two"});
+  ASSERT_TRUE(comes_to_show(screen("one")));
+  add_screen("fore", "foreground");
+  say("client_add_key -exclusively Up Down Left Right");
+  EXPECT_EQ(shown(), screen("fore"));
+  press(KEY_DOWN);
+  EXPECT_EQ(replies("noop"), "key Down\nnoop complete\n");
+  view_held(KEY_LEFT, 2000, panel_now_ms());
+  EXPECT_EQ(shown(), screen("one"));
+  press(KEY_DOWN);
+  ASSERT_TRUE(comes_to_show(screen("two")));
+  press(KEY_DOWN);
+  EXPECT_EQ(shown(), screen("fore"));
+  press(KEY_DOWN);
+  EXPECT_EQ(shown(), screen("fore"));
+  EXPECT_EQ(replies("noop"), "key Down\nnoop complete\n");
+}
+
 // The newest alert is in front at once, whether it came after another
 // alert or after lcm-show's lines; a press dismisses only the one in view.
 TEST_F(ViewTest, TheNewestAlertComesInFrontAtOnce)
