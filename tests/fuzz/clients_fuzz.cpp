@@ -50,7 +50,7 @@ void walk_menus(int client, std::size_t length)
   PanelRows rows{};
   int cursor = -1;
   if (clients_menu_rows(&rows, &cursor)) {
-    check_rows(rows);
+    check_rows(rows, false);
     if (cursor >= LCM_COLUMNS)
       abort();
   }
