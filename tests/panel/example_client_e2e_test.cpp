@@ -1,20 +1,27 @@
-// The README's display clients, docs/examples/progress.py and menu.py, run
+// The example display clients, docs/examples/progress.py and menu.py, run
 // as a user runs them: beside lcm-panel, which runs through lcm-emu --live
 // so that the test presses the buttons as arrow keys and watches the glass
 // as it is redrawn.
+#include <utility>
+
 #include "live_panel.h"
 #include "panel_client.h"
 
 namespace {
 
-// The README shows each client in a fenced block, exactly as the file stands.
-TEST(ExampleClient, ReadmeHoldsTheFilesVerbatim)
+// Each client is shown in a fenced block, exactly as the file stands: the
+// menu client in the README, the progress client in docs/clients.md.
+TEST(ExampleClient, DocumentsHoldTheFilesVerbatim)
 {
-  for (const std::string path : {EXAMPLE_CLIENT_PATH, MENU_CLIENT_PATH}) {
+  const std::pair<std::string, std::string> shown[] = {{MENU_CLIENT_PATH, README_PATH},
+                                                       {EXAMPLE_CLIENT_PATH, CLIENTS_DOC_PATH}};
+  for (const auto &[path, document] : shown) {
     const std::string client = read_file(path);
     ASSERT_FALSE(client.empty()) << path;
-    EXPECT_NE(read_file(README_PATH).find("```python\n" + client + "```\n"), std::string::npos)
-        << "README.md does not show " << path << " as it stands";
+    const std::string text = read_file(document);
+    ASSERT_FALSE(text.empty()) << document;
+    EXPECT_NE(text.find("```python\n" + client + "```\n"), std::string::npos)
+        << document << " does not show " << path << " as it stands";
   }
 }
 
