@@ -157,15 +157,23 @@ int run_command(Run *run)
   }
   if (open_wire(run) < 0)
     return EXIT_EMULATOR_FAILURE;
+  if (emu_make_share_folder(run) < 0) {
+    fprintf(stderr, "lcm-emu: cannot make a folder for the panel's socket: %s\n", emu_error_text(errno).c_str());
+    emu_remove_share_folder(run);
+    return EXIT_EMULATOR_FAILURE;
+  }
   const int failed = emu_start_command(run);
-  if (failed != 0)
+  if (failed != 0) {
+    emu_remove_share_folder(run);
     return failed;
+  }
   if (run->options.live)
     emu_own_terminal(run);
   emu_serve(run);
   emu_drain_line(run);
   emu_end_command_input(run);
   check_line_settings(*run);
+  emu_remove_share_folder(run);
   return finish(run, emu_exit_status(run->child_status));
 }
 
