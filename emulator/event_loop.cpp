@@ -362,12 +362,26 @@ void emu_take_flushes(Run *run)
   emu_let_flush_go(run->line.flush_guard, id);
 }
 
-int emu_draw(Run *run)
+// --live on a terminal draws over its last drawing, as a full-screen
+// program would: the cursor goes back up to the drawing's first line, what
+// follows is cleared, and the new drawing takes its place. Anywhere else
+// each drawing follows the last, and a live drawing the same as the last is
+// left out.
+int emu_draw(Run *run, bool last)
 {
   const std::string drawing = module_draw(run->module);
   run->dirty = false;
   run->last_draw = Clock::now();
-  if (fputs(drawing.c_str(), stdout) < 0 || fflush(stdout) != 0) {
+  const bool in_place = run->options.live && run->output_is_terminal;
+  if (drawing == run->drawn && (in_place || !last))
+    return 0;
+  std::string text;
+  if (in_place && run->drawn_lines > 0)
+    text = "\033[" + std::to_string(run->drawn_lines) + "A\r\033[J";
+  text += drawing;
+  run->drawn = drawing;
+  run->drawn_lines = static_cast<int>(std::count(drawing.begin(), drawing.end(), '\n'));
+  if (fputs(text.c_str(), stdout) < 0 || fflush(stdout) != 0) {
     if (run->output_error == 0)
       run->output_error = errno;
     return -1;
@@ -421,7 +435,7 @@ void emu_serve(Run *run)
     const Clock::time_point after = Clock::now();
     if (run->options.live && run->dirty &&
         (after >= run->last_change + LIVE_QUIET || after >= run->last_draw + LIVE_REDRAW_EVERY))
-      (void)emu_draw(run);
+      (void)emu_draw(run, false);
     emu_reap_command(run);
   }
 }

@@ -140,7 +140,7 @@ int finish(Run *run, int status)
   if (run->wire && fclose(run->wire) != 0)
     fprintf(stderr, "lcm-emu: %s: %s\n", run->options.wire_path.c_str(), emu_error_text(errno).c_str());
   run->wire = nullptr;
-  (void)emu_draw(run);
+  (void)emu_draw(run, true);
   if (run->output_error != 0) {
     fprintf(stderr, "lcm-emu: cannot draw the screen on standard output: %s\n",
             emu_error_text(run->output_error).c_str());
@@ -246,5 +246,6 @@ int main(int argc, char **argv)
     return print(USAGE);
   if (run.options.version)
     return print("lcm-emu " LCM_VERSION "\n");
+  run.output_is_terminal = isatty(STDOUT_FILENO) == 1;
   return run_emulator(&run);
 }

@@ -19,7 +19,9 @@
 //   emu_serve(&run)                  carry bytes and replies until the command ends, or the line
 //                                    closes or a signal stops a --line run
 //   emu_drain_line(&run)             take the bytes left in the line after the command ended
-//   emu_draw(&run)                   draw the module's screen on standard output; 0, or -1 with errno
+//   emu_draw(&run, last)             draw the module's screen on standard output, unless it shows
+//                                    what it showed (a run's last drawing off a terminal always
+//                                    goes out); 0, or -1 with errno
 //                                    (kept in run.output_error)
 //   emu_elapsed_us(run, now)         microseconds since the first byte the command sent
 //   emu_trace(run, text)             one --trace line on standard error, with --trace
@@ -116,6 +118,9 @@ struct Run {
   LiveInput typed;
   std::vector<LiveHold> live_holds;
   bool dirty = false;
+  bool output_is_terminal = false; // --live draws in place there
+  std::string drawn;               // the last drawing, and its lines
+  int drawn_lines = 0;
   Clock::time_point last_change{};
   Clock::time_point last_draw{};
 };
@@ -141,7 +146,7 @@ void emu_remove_share_folder(Run *run);
 void emu_take_flushes(Run *run);
 void emu_serve(Run *run);
 void emu_drain_line(Run *run);
-[[nodiscard]] int emu_draw(Run *run);
+[[nodiscard]] int emu_draw(Run *run, bool last);
 [[nodiscard]] long long emu_elapsed_us(const Run &run, Clock::time_point now);
 void emu_trace(const Run &run, const std::string &text);
 void emu_trace_at(const Run &run, Clock::time_point when, const std::string &text);

@@ -1,12 +1,18 @@
 // What lcm-emu keeps apart: the machine's panel from the command, the
-// command's written bytes from its own flushes, and each signal from the next.
+// command's written bytes from its own flushes, each signal from the next,
+// and on a terminal each --live drawing from the one before.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
+#include <termios.h>
 #include <cstdlib>
 #include <regex>
 #include <string>
+#include <fcntl.h>
 #include <poll.h>
+#include <pty.h>
+#include <sys/wait.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -151,6 +157,69 @@ TEST(EmulatorSignals, HangUpThenTermreachTheCommandAsTheyCame)
   kill(run.pid, SIGTERM);
   EXPECT_EQ(wait_for_exit(&run), 3) << run.err;
   EXPECT_EQ(run.out.substr(0, run.out.find('+')), "ready\nhup\nterm\n");
+}
+
+// Standard output on a terminal: the first drawing as it is, every later
+// one drawn over the one before (cursor up its four lines, the rest
+// cleared), never the same screen twice in a row, and the last one the end.
+TEST(LiveDrawing, RedrawsInPlaceOnATerminalOnlyWhenTheScreenChanged)
+{
+  SKIP_WITHOUT_NAMESPACES();
+  int terminal = -1;
+  int terminal_slave = -1;
+  ASSERT_EQ(openpty(&terminal, &terminal_slave, nullptr, nullptr, nullptr), 0);
+  termios settings{};
+  tcgetattr(terminal_slave, &settings);
+  cfmakeraw(&settings);
+  tcsetattr(terminal_slave, TCSANOW, &settings);
+  const std::string script = R"("$0" Hello World && sleep 0.3 && "$0" Hello World && sleep 0.3 && "$0" Bye now)";
+  fflush(nullptr);
+  const pid_t emulator = fork();
+  ASSERT_GE(emulator, 0);
+  if (emulator == 0) {
+    const int null = open("/dev/null", O_RDWR);
+    if (null < 0 || dup2(null, 0) < 0 || dup2(terminal_slave, 1) < 0 || dup2(null, 2) < 0)
+      _exit(99);
+    execl(LCM_EMU_PATH, LCM_EMU_PATH, "--live", "--", "/bin/sh", "-c", script.c_str(), LCM_SHOW_PATH,
+          static_cast<char *>(nullptr));
+    _exit(97);
+  }
+  close(terminal_slave);
+  std::string out;
+  char buffer[4096];
+  pollfd ready{terminal, POLLIN, 0};
+  // The terminal reports EIO once the emulator, its last holder, ended.
+  while (poll(&ready, 1, 60000) > 0) {
+    const ssize_t count = read(terminal, buffer, sizeof buffer);
+    if (count <= 0)
+      break;
+    out.append(buffer, static_cast<size_t>(count));
+  }
+  close(terminal);
+  int status = 0;
+  waitpid(emulator, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  // Each drawing but the first starts by going up the lines of the one before.
+  const std::regex over("\033\\[([0-9]+)A\r\033\\[J");
+  std::vector<std::string> drawings;
+  std::vector<long> ups;
+  size_t at = 0;
+  for (std::sregex_iterator found(out.begin(), out.end(), over), end; found != end; ++found) {
+    drawings.push_back(out.substr(at, static_cast<size_t>(found->position()) - at));
+    ups.push_back(strtol((*found)[1].str().c_str(), nullptr, 10));
+    at = static_cast<size_t>(found->position() + found->length());
+  }
+  drawings.push_back(out.substr(at));
+  ASSERT_GE(drawings.size(), 2U) << out;
+  for (size_t i = 0; i < drawings.size(); i++) {
+    EXPECT_EQ(drawings[i].rfind("+----------------+\n", 0), 0U) << "drawing " << i << ": " << drawings[i];
+    if (i == 0)
+      continue;
+    EXPECT_EQ(ups[i - 1], std::count(drawings[i - 1].begin(), drawings[i - 1].end(), '\n')) << i;
+    EXPECT_NE(drawings[i], drawings[i - 1]) << "drawing " << i << " repeats the one before";
+  }
+  EXPECT_EQ(drawings.back(), box("Bye", "now"));
+  EXPECT_NE(std::find(drawings.begin(), drawings.end(), box("Hello", "World")), drawings.end()) << out;
 }
 
 } // namespace
