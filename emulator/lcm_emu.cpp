@@ -158,7 +158,8 @@ int run_command(Run *run)
   if (open_wire(run) < 0)
     return EXIT_EMULATOR_FAILURE;
   if (emu_make_share_folder(run) < 0) {
-    fprintf(stderr, "lcm-emu: cannot make a folder for the panel's socket: %s\n", emu_error_text(errno).c_str());
+    fprintf(stderr, "lcm-emu: cannot make a folder for the panel's socket: %s\n",
+            emu_error_text(errno).c_str());
     emu_remove_share_folder(run);
     return EXIT_EMULATOR_FAILURE;
   }

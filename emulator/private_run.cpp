@@ -18,8 +18,9 @@ constexpr const char *SHARE_NAME = "lcm-panel";
 
 int fd_path(int descriptor, const char *name, std::array<char, PATH_SIZE> *path)
 {
-  const int length = name == nullptr ? snprintf(path->data(), path->size(), "/proc/self/fd/%d", descriptor)
-                                     : snprintf(path->data(), path->size(), "/proc/self/fd/%d/%s", descriptor, name);
+  const int length = name == nullptr
+                         ? snprintf(path->data(), path->size(), "/proc/self/fd/%d", descriptor)
+                         : snprintf(path->data(), path->size(), "/proc/self/fd/%d/%s", descriptor, name);
   if (length < 0 || static_cast<size_t>(length) >= path->size()) {
     errno = ENAMETOOLONG;
     return -1;

@@ -73,9 +73,9 @@ enum class LineKind { pseudo_terminal, serial_device, pipe_pair };
 
 struct Line {
   LineKind kind = LineKind::pseudo_terminal;
-  int receive = -1; // the host's bytes: the master, the serial device, or PATH.out
-  int reply = -1;   // the replies: the same descriptor, or PATH.in
-  int slave = -1;   // kept open so the master does not report a hang-up forever
+  int receive = -1;     // the host's bytes: the master, the serial device, or PATH.out
+  int reply = -1;       // the replies: the same descriptor, or PATH.in
+  int slave = -1;       // kept open so the master does not report a hang-up forever
   int flush_guard = -1; // the command's output flushes, held until the line is read
   std::string slave_path;
   std::string sender_path; // PATH.out, which the sender writes into

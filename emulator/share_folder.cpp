@@ -29,8 +29,8 @@ int emu_make_share_folder(Run *run)
 {
   // NOLINTNEXTLINE(concurrency-mt-unsafe): read before anything else runs
   const char *temporary = getenv("TMPDIR");
-  std::string pattern = std::string(temporary != nullptr && temporary[0] == '/' ? temporary : "/tmp") +
-                        "/lcm-emu-XXXXXX";
+  std::string pattern =
+      std::string(temporary != nullptr && temporary[0] == '/' ? temporary : "/tmp") + "/lcm-emu-XXXXXX";
   if (mkdtemp(pattern.data()) == nullptr)
     return -1;
   run->share_root = pattern;

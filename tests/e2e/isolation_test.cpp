@@ -83,8 +83,9 @@ TEST(PrivateRun, PanelUnderTheEmulatorIsToldAndReachedFromOutside)
   session_spawn(&run, {LCM_EMU_PATH, "--", LCM_PANEL_PATH, "echo hello"}, false);
   const std::regex told("lcm-emu: the panel's socket is (/[^\n]*/lcm-panel/ttyS1\\.sock)\n");
   std::smatch found;
-  ASSERT_TRUE(collect_until(&run, [&](const EmulatorSession &r) { return std::regex_search(r.err, found, told); }))
-      << run.err;
+  ASSERT_TRUE(collect_until(&run, [&](const EmulatorSession &r) {
+    return std::regex_search(r.err, found, told);
+  })) << run.err;
   const std::string path = found[1];
   EXPECT_NE(path.rfind("/run/", 0), 0U) << path;
   // The socket is made before the panel listens on it.
@@ -117,7 +118,8 @@ TEST(PrivateRun, PanelUnderTheEmulatorIsToldAndReachedFromOutside)
   kill(run.pid, SIGTERM);
   EXPECT_EQ(wait_for_exit(&run), 0) << run.err;
   struct stat gone {};
-  EXPECT_NE(stat(path.substr(0, path.rfind("/lcm-panel/")).c_str(), &gone), 0) << "the folder was left behind";
+  EXPECT_NE(stat(path.substr(0, path.rfind("/lcm-panel/")).c_str(), &gone), 0)
+      << "the folder was left behind";
 }
 
 // Each flush comes right after a write and its drain, as the next program's
@@ -128,8 +130,8 @@ TEST(FlushGuard, FlushRightAfterADrainLosesNoByte)
   constexpr int COUNT = 2000;
   const Scratch scratch;
   EmulatorSession run;
-  const int status =
-      run_to_end(&run, {LCM_EMU_PATH, "--wire", scratch.file("wire"), "--", FLUSH_PROBE_PATH, std::to_string(COUNT)});
+  const int status = run_to_end(
+      &run, {LCM_EMU_PATH, "--wire", scratch.file("wire"), "--", FLUSH_PROBE_PATH, std::to_string(COUNT)});
   EXPECT_EQ(status, 0) << run.err;
   std::string expected;
   for (int i = 0; i < COUNT; i++)
@@ -150,10 +152,12 @@ TEST(EmulatorSignals, HangUpThenTermreachTheCommandAsTheyCame)
                  "trap 'echo hup' HUP; trap 'echo term; exit 3' TERM; echo ready; "
                  "while :; do sleep 0.05; done"},
                 false);
-  ASSERT_TRUE(collect_until(&run, [](const EmulatorSession &r) { return r.out.find("ready\n") != std::string::npos; }));
+  ASSERT_TRUE(collect_until(
+      &run, [](const EmulatorSession &r) { return r.out.find("ready\n") != std::string::npos; }));
   kill(run.pid, SIGHUP);
-  ASSERT_TRUE(collect_until(&run, [](const EmulatorSession &r) { return r.out.find("hup\n") != std::string::npos; }))
-      << run.out;
+  ASSERT_TRUE(collect_until(&run, [](const EmulatorSession &r) {
+    return r.out.find("hup\n") != std::string::npos;
+  })) << run.out;
   kill(run.pid, SIGTERM);
   EXPECT_EQ(wait_for_exit(&run), 3) << run.err;
   EXPECT_EQ(run.out.substr(0, run.out.find('+')), "ready\nhup\nterm\n");
@@ -172,7 +176,8 @@ TEST(LiveDrawing, RedrawsInPlaceOnATerminalOnlyWhenTheScreenChanged)
   tcgetattr(terminal_slave, &settings);
   cfmakeraw(&settings);
   tcsetattr(terminal_slave, TCSANOW, &settings);
-  const std::string script = R"("$0" Hello World && sleep 0.3 && "$0" Hello World && sleep 0.3 && "$0" Bye now)";
+  const std::string script =
+      R"("$0" Hello World && sleep 0.3 && "$0" Hello World && sleep 0.3 && "$0" Bye now)";
   fflush(nullptr);
   const pid_t emulator = fork();
   ASSERT_GE(emulator, 0);

@@ -125,7 +125,8 @@ TEST(PanelMenusE2e, HoldingLeftTakesTheGlassBackFromAClientThatReservedEveryKey)
                        "--action",       "Mark",           "true",
                        "echo One",       "echo Two"},
                 true);
-  ASSERT_TRUE(collect_until(&run, [](const Session &r) { return glass_shows(r, "One", ""); })) << trace_tail(run.err);
+  ASSERT_TRUE(collect_until(&run, [](const Session &r) { return glass_shows(r, "One", ""); }))
+      << trace_tail(run.err);
   PanelClient client;
   ASSERT_TRUE(client_connect(&client, socket_path));
   client_send(client, {"hello", "screen_add in", "screen_set in -priority input", "widget_add in w string",
