@@ -10,11 +10,14 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/prctl.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include "command_init.h"
+#include "flush_guard.h"
 #include "private_dev.h"
+#include "private_run.h"
 #include "session.h"
 
 namespace {
@@ -45,12 +48,16 @@ void end_with_emulator(int report)
 void make_private_dev(const Run &run, const PrivateSpace &space, int report)
 {
   const char *failure = "";
-  if (emu_private_dev(space, run.line.slave_path.c_str(), !run.options.no_device, &failure) == 0)
-    return;
+  const char *what = "cannot give the command a private /dev/ttyS1";
+  if (emu_private_dev(space, run.line.slave_path.c_str(), !run.options.no_device, &failure) == 0) {
+    what = "cannot give the command a private /run";
+    if (emu_private_run(run.share_folder.c_str(), &failure) == 0)
+      return;
+  }
   const int error = errno;
-  std::array<char, 256> what{};
-  snprintf(what.data(), what.size(), "cannot give the command a private /dev/ttyS1: %s", failure);
-  fail_in_child(report, EXIT_EMULATOR_FAILURE, what.data(), error);
+  std::array<char, 256> text{};
+  snprintf(text.data(), text.size(), "%s: %s", what, failure);
+  fail_in_child(report, EXIT_EMULATOR_FAILURE, text.data(), error);
 }
 
 [[noreturn]] void exec_command(Run *run, int report, int command_input_read)
@@ -69,10 +76,14 @@ void make_private_dev(const Run &run, const PrivateSpace &space, int report)
 
 // In a PID namespace of its own the child is the command's init, and the
 // command its child; without one the child becomes the command.
-[[noreturn]] void run_child(Run *run, const PrivateSpace &space, int report, int command_input_read)
+[[noreturn]] void run_child(Run *run, const PrivateSpace &space, int report, int command_input_read,
+                            int guard_channel)
 {
   emu_default_signals();
   make_private_dev(*run, space, report);
+  // Unguarded, the run still works; only a flush may then lose bytes.
+  (void)emu_guard_flushes(guard_channel);
+  close(guard_channel);
   // Where /proc cannot be mounted (a container that hides parts of the
   // machine's), the command sees the machine's, in which its own pids name
   // other processes.
@@ -135,6 +146,9 @@ int emu_start_command(Run *run)
   int command_input[2] = {-1, -1};
   if (run->options.live && pipe2(command_input, O_CLOEXEC) < 0)
     return EXIT_EMULATOR_FAILURE;
+  int guard_channel[2];
+  if (socketpair(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0, guard_channel) < 0)
+    return EXIT_EMULATOR_FAILURE;
   fflush(nullptr);
   PrivateSpace space;
   run->child = emu_fork_private(&space);
@@ -150,13 +164,19 @@ int emu_start_command(Run *run)
   }
   if (run->child == 0) {
     close(report[0]);
-    run_child(run, space, report[1], command_input[0]);
+    close(guard_channel[0]);
+    run_child(run, space, report[1], command_input[0], guard_channel[1]);
   }
   close(report[1]);
+  close(guard_channel[1]);
   if (command_input[0] >= 0) {
     close(command_input[0]);
     run->command_input = command_input[1];
     fcntl(run->command_input, F_SETFL, O_NONBLOCK);
   }
-  return read_report(run, report[0]);
+  const int status = read_report(run, report[0]);
+  // Sent before the exec the report waited for.
+  run->line.flush_guard = emu_receive_flush_guard(guard_channel[0]);
+  close(guard_channel[0]);
+  return status;
 }

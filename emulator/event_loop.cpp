@@ -11,6 +11,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include "flush_guard.h"
 #include "session.h"
 
 namespace {
@@ -51,9 +52,9 @@ void hang_up(Run *run)
 
 unsigned buttons_held(Run *run, Clock::time_point now)
 {
-  unsigned held = emu_buttons_held(run->options.presses, emu_elapsed_us(*run, now));
+  unsigned held = emu_buttons_held(run->options.presses, run->press_queries, emu_elapsed_us(*run, now));
   for (const LiveHold &hold : run->live_holds)
-    if (now < hold.until)
+    if (now < hold.until || hold.reads < PRESS_READS)
       held |= hold.buttons;
   return held;
 }
@@ -92,6 +93,21 @@ void add_reply(Run *run, const PendingReply &reply)
   run->replies.insert(place, reply);
 }
 
+// A press counts the button queries answered while it was down, which are
+// the ones that showed it to the command.
+void count_press_reads(Run *run, Clock::time_point now)
+{
+  const std::vector<Press> &presses = run->options.presses;
+  run->press_queries.resize(presses.size(), 0);
+  const long long elapsed = emu_elapsed_us(*run, now);
+  for (size_t i = 0; i < presses.size(); i++)
+    if (emu_press_held(presses[i], elapsed, run->press_queries[i]))
+      run->press_queries[i]++;
+  for (LiveHold &hold : run->live_holds)
+    if (now < hold.until || hold.reads < PRESS_READS)
+      hold.reads++;
+}
+
 // The trace names the moment the reply was decided, which is the moment the
 // buttons were read.
 void queue_reply(Run *run, const ModuleEvent &event, int reply, Clock::time_point now)
@@ -108,6 +124,8 @@ void queue_reply(Run *run, const ModuleEvent &event, int reply, Clock::time_poin
                      std::to_string(run->options.silent_until_ms) + " ms)");
     return;
   }
+  if (event.kind == ModuleEventKind::get_key)
+    count_press_reads(run, now);
   auto byte = static_cast<unsigned char>(reply);
   if (run->options.garbage) {
     byte = GARBAGE_REPLY;
@@ -179,12 +197,34 @@ size_t read_size(const Run &run, size_t wanted)
   return std::min(wanted, static_cast<size_t>(run.options.stall_after - run.taken));
 }
 
+// Bytes read ahead of a flush come first, as they came first on the line.
+size_t take_unread(Run *run, size_t wanted, bool answer)
+{
+  std::array<unsigned char, READ_CHUNK> buffer{};
+  size_t count = 0;
+  const size_t size = read_size(*run, std::min(wanted, buffer.size()));
+  while (count < size && !run->unread.empty()) {
+    buffer[count++] = run->unread.front();
+    run->unread.pop_front();
+  }
+  take_bytes(run, buffer.data(), count, answer);
+  if (run->hung_up || run->stalled)
+    run->unread.clear();
+  return count;
+}
+
 // Reads what the command or the host sent; with --pace one byte per byte time.
 void read_line(Run *run)
 {
+  const size_t wanted = run->options.pace ? 1 : READ_CHUNK;
+  if (!run->unread.empty()) {
+    (void)take_unread(run, wanted, true);
+    if (run->options.pace)
+      run->next_take = Clock::now() + BYTE_TIME;
+    return;
+  }
   std::array<unsigned char, READ_CHUNK> buffer{};
-  const ssize_t count =
-      read(run->line.receive, buffer.data(), read_size(*run, run->options.pace ? 1 : buffer.size()));
+  const ssize_t count = read(run->line.receive, buffer.data(), read_size(*run, wanted));
   // EIO: nothing holds the slave open any more; an end of file: the other
   // end of a --line closed it. There is nothing left to read either way.
   if (count == 0 || (count < 0 && errno != EAGAIN && errno != EINTR)) {
@@ -228,6 +268,8 @@ int wait_ms(const Run &run, Clock::time_point now)
     wake = run.replies.front().due;
   if (run.options.pace && !run.hung_up && run.next_take > now && run.next_take < wake)
     wake = run.next_take;
+  if (!run.unread.empty() && !run.hung_up && !run.stalled && (!run.options.pace || run.next_take <= now))
+    wake = now;
   if (run.options.live && run.dirty) {
     const Clock::time_point redraw =
         std::min(run.last_change + LIVE_QUIET, run.last_draw + LIVE_REDRAW_EVERY);
@@ -267,14 +309,79 @@ void take_line_event(Run *run, short revents)
     hold_sender(run);
 }
 
+// Reading the master hands on every byte the slave wrote, even those the
+// kernel has not passed to the master's reader yet: a read finding nothing
+// waits for that hand-over first. A stall takes nothing more, so what lies
+// beyond it is left to the flush.
+void catch_up(Run *run)
+{
+  if (run->hung_up || run->stalled || run->line.kind != LineKind::pseudo_terminal)
+    return;
+  std::array<unsigned char, READ_CHUNK> buffer{};
+  for (;;) {
+    size_t room = buffer.size();
+    if (run->options.stall_after >= 0) {
+      const long long ahead = run->taken + static_cast<long long>(run->unread.size());
+      room = std::min(room, static_cast<size_t>(std::max(0LL, run->options.stall_after - ahead)));
+    }
+    if (room == 0)
+      return;
+    const ssize_t count = read(run->line.receive, buffer.data(), room);
+    if (count <= 0)
+      return;
+    run->unread.insert(run->unread.end(), buffer.begin(), buffer.begin() + count);
+  }
+}
+
+// Once no process of the command is left to flush, the guard reports a
+// hang-up for good; a wait for a flush would then never end.
+void take_flush_event(Run *run, short revents)
+{
+  if ((revents & POLLIN) != 0) {
+    emu_take_flushes(run);
+    return;
+  }
+  close(run->line.flush_guard);
+  run->line.flush_guard = -1;
+}
+
 } // namespace
 
-int emu_draw(Run *run)
+void emu_take_flushes(Run *run)
+{
+  std::uint64_t id = 0;
+  if (emu_next_flush(run->line.flush_guard, &id) < 0) {
+    // The kernel closes nothing here; a listener that fails stays failed.
+    if (errno != EINTR && errno != ENOENT && errno != EAGAIN) {
+      close(run->line.flush_guard);
+      run->line.flush_guard = -1;
+    }
+    return;
+  }
+  catch_up(run);
+  emu_let_flush_go(run->line.flush_guard, id);
+}
+
+// --live on a terminal draws over its last drawing, as a full-screen
+// program would: the cursor goes back up to the drawing's first line, what
+// follows is cleared, and the new drawing takes its place. Anywhere else
+// each drawing follows the last, and a live drawing the same as the last is
+// left out.
+int emu_draw(Run *run, bool last)
 {
   const std::string drawing = module_draw(run->module);
   run->dirty = false;
   run->last_draw = Clock::now();
-  if (fputs(drawing.c_str(), stdout) < 0 || fflush(stdout) != 0) {
+  const bool in_place = run->options.live && run->output_is_terminal;
+  if (drawing == run->drawn && (in_place || !last))
+    return 0;
+  std::string text;
+  if (in_place && run->drawn_lines > 0)
+    text = "\033[" + std::to_string(run->drawn_lines) + "A\r\033[J";
+  text += drawing;
+  run->drawn = drawing;
+  run->drawn_lines = static_cast<int>(std::count(drawing.begin(), drawing.end(), '\n'));
+  if (fputs(text.c_str(), stdout) < 0 || fflush(stdout) != 0) {
     if (run->output_error == 0)
       run->output_error = errno;
     return -1;
@@ -288,9 +395,17 @@ void emu_serve(Run *run)
     stall(run);
   while (serving(*run)) {
     const Clock::time_point now = Clock::now();
-    std::array<pollfd, 3> fds{};
+    std::array<pollfd, 5> fds{};
     nfds_t count = 0;
     fds[count++] = {emu_signal_descriptor(), POLLIN, 0};
+    const nfds_t guard_index = count;
+    const bool guarded = run->line.flush_guard >= 0;
+    if (guarded)
+      fds[count++] = {run->line.flush_guard, POLLIN, 0};
+    const nfds_t share_index = count;
+    const bool sharing = run->share_watch >= 0;
+    if (sharing)
+      fds[count++] = {run->share_watch, POLLIN, 0};
     const bool may_take = !run->hung_up && !run->stalled && (!run->options.pace || run->next_take <= now);
     // A stalled --line is still watched for the other end closing it.
     const bool watch_line = !run->hung_up && (may_take || emu_serves_line(*run));
@@ -306,7 +421,13 @@ void emu_serve(Run *run)
       break;
     if (ready > 0 && fds[0].revents != 0)
       emu_take_signals(run);
-    if (ready > 0 && watch_line && fds[line_index].revents != 0)
+    if (ready > 0 && guarded && fds[guard_index].revents != 0)
+      take_flush_event(run, fds[guard_index].revents);
+    if (ready > 0 && sharing && fds[share_index].revents != 0)
+      emu_take_share_events(run);
+    if (may_take && !run->unread.empty())
+      read_line(run);
+    else if (ready > 0 && watch_line && fds[line_index].revents != 0)
       take_line_event(run, fds[line_index].revents);
     if (ready > 0 && typing && fds[typed_index].revents != 0)
       emu_read_typed(run);
@@ -314,7 +435,7 @@ void emu_serve(Run *run)
     const Clock::time_point after = Clock::now();
     if (run->options.live && run->dirty &&
         (after >= run->last_change + LIVE_QUIET || after >= run->last_draw + LIVE_REDRAW_EVERY))
-      (void)emu_draw(run);
+      (void)emu_draw(run, false);
     emu_reap_command(run);
   }
 }
@@ -323,6 +444,8 @@ void emu_serve(Run *run)
 // stopped, are still part of what was sent; a stalled line keeps them.
 void emu_drain_line(Run *run)
 {
+  while (!run->unread.empty() && !run->hung_up && !run->stalled)
+    (void)take_unread(run, READ_CHUNK, false);
   std::array<unsigned char, READ_CHUNK> buffer{};
   while (!run->hung_up && !run->stalled) {
     const ssize_t count = read(run->line.receive, buffer.data(), read_size(*run, buffer.size()));

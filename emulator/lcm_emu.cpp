@@ -140,7 +140,7 @@ int finish(Run *run, int status)
   if (run->wire && fclose(run->wire) != 0)
     fprintf(stderr, "lcm-emu: %s: %s\n", run->options.wire_path.c_str(), emu_error_text(errno).c_str());
   run->wire = nullptr;
-  (void)emu_draw(run);
+  (void)emu_draw(run, true);
   if (run->output_error != 0) {
     fprintf(stderr, "lcm-emu: cannot draw the screen on standard output: %s\n",
             emu_error_text(run->output_error).c_str());
@@ -157,15 +157,24 @@ int run_command(Run *run)
   }
   if (open_wire(run) < 0)
     return EXIT_EMULATOR_FAILURE;
+  if (emu_make_share_folder(run) < 0) {
+    fprintf(stderr, "lcm-emu: cannot make a folder for the panel's socket: %s\n",
+            emu_error_text(errno).c_str());
+    emu_remove_share_folder(run);
+    return EXIT_EMULATOR_FAILURE;
+  }
   const int failed = emu_start_command(run);
-  if (failed != 0)
+  if (failed != 0) {
+    emu_remove_share_folder(run);
     return failed;
+  }
   if (run->options.live)
     emu_own_terminal(run);
   emu_serve(run);
   emu_drain_line(run);
   emu_end_command_input(run);
   check_line_settings(*run);
+  emu_remove_share_folder(run);
   return finish(run, emu_exit_status(run->child_status));
 }
 
@@ -238,5 +247,6 @@ int main(int argc, char **argv)
     return print(USAGE);
   if (run.options.version)
     return print("lcm-emu " LCM_VERSION "\n");
+  run.output_is_terminal = isatty(STDOUT_FILENO) == 1;
   return run_emulator(&run);
 }

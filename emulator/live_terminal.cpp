@@ -54,7 +54,7 @@ void emu_read_typed(Run *run)
     LiveResult result;
     emu_live_take(&run->typed, buffer[static_cast<size_t>(i)], &result);
     if (result.pressed != 0) {
-      run->live_holds.push_back({result.pressed, Clock::now() + LIVE_PRESS});
+      run->live_holds.push_back({result.pressed, Clock::now() + LIVE_PRESS, 0});
       emu_trace(*run, "holding " + module_buttons_name(result.pressed) + " for 300 ms");
     }
     if (run->terminal_saved && to_command)

@@ -176,16 +176,21 @@ int emu_parse_late_reply(const std::string &text, LateReply *late)
   return 0;
 }
 
-unsigned emu_buttons_held(const std::vector<Press> &presses, long long elapsed_us)
+bool emu_press_held(const Press &press, long long elapsed_us, int answered)
 {
   constexpr long long US_PER_MS = 1000;
+  const long long start = press.start_ms * US_PER_MS;
+  const long long end = start + press.duration_ms * US_PER_MS;
+  return elapsed_us >= start && (elapsed_us < end || answered < PRESS_READS);
+}
+
+unsigned emu_buttons_held(const std::vector<Press> &presses, const std::vector<int> &answered,
+                          long long elapsed_us)
+{
   unsigned held = 0;
-  for (const Press &press : presses) {
-    const long long start = press.start_ms * US_PER_MS;
-    const long long end = start + press.duration_ms * US_PER_MS;
-    if (elapsed_us >= start && elapsed_us < end)
-      held |= press.buttons;
-  }
+  for (size_t i = 0; i < presses.size(); i++)
+    if (emu_press_held(presses[i], elapsed_us, i < answered.size() ? answered[i] : 0))
+      held |= presses[i].buttons;
   return held;
 }
 

@@ -27,12 +27,17 @@ void on_signal(int signal_number)
   errno = saved;
 }
 
+// Each signal is passed on as it came: SIGHUP asks a panel to read its
+// configuration again and is no request to stop. A second SIGINT or SIGTERM
+// is: a command still running after the first is killed, as one that
+// ignores or hangs in its handler could not be stopped through lcm-emu
+// otherwise.
 void forward_signal(Run *run, int signal_number)
 {
   if (run->child_done)
     return;
-  // A second request to stop is not refused.
-  kill(run->child, run->forwarded_signals++ == 0 ? signal_number : SIGKILL);
+  const bool stop = signal_number == SIGINT || signal_number == SIGTERM;
+  kill(run->child, stop && run->forwarded_signals++ > 0 ? SIGKILL : signal_number);
 }
 
 } // namespace

@@ -1,15 +1,17 @@
 #!/usr/bin/env bash
 # Builds the project and runs every test: the default build, then the
 # address+undefined and thread sanitizer builds, and the static checks
-# (clang-format, clang-tidy, cppcheck).
+# (clang-format, clang-tidy, cppcheck). Every preset and the static checks
+# run even when one before failed; the run ends with one summary of what
+# failed (preset by preset, test by test) and a non-zero status if anything did.
 # Usage: scripts/test.sh [preset ...]   (default: default asan tsan)
 #
 # The end-to-end tests mostly wait on the emulated module, so while one
 # preset's tests run, the next preset is built (and at the end the static
 # checks run) beside them at the lowest priority: the tests keep the cores
 # whenever they need them, and the builds take what is left.
-set -euo pipefail
-cd "$(dirname "$0")/.."
+set -uo pipefail
+cd "$(dirname "$0")/.." || exit 1
 
 scripts/install-deps.sh
 presets=("$@")
@@ -51,12 +53,30 @@ await() {
   [ "$(cat "$logs/$1.status")" -eq 0 ]
 }
 
+# What failed, one line each, for the summary at the end.
+failures=()
+
+# A preset's tests; the names of those that failed go into the summary.
+run_tests() {
+  local preset=$1 log="$logs/test-$1" status
+  ctest --preset "$preset" 2>&1 | tee "$log"
+  status=${PIPESTATUS[0]}
+  if [ "$status" -ne 0 ]; then
+    local names
+    names=$(sed -n '/The following tests FAILED:/,$p' "$log" | sed -n 's/^[[:space:]]*[0-9]* - \(.*\)$/\1/p')
+    [ -n "$names" ] || names="(ctest failed before naming a test)"
+    while IFS= read -r name; do failures+=("$preset: $name"); done <<<"$names"
+  fi
+}
+
 echo "== ${presets[0]}: build"
+first_built=yes
 if ! build "${presets[0]}" >"$logs/build-${presets[0]}" 2>&1; then
   cat "$logs/build-${presets[0]}"
-  exit 1
+  failures+=("${presets[0]}: the build failed, no test ran")
+  first_built=no
 fi
-# A group of its own, so that a failed test ends the builds beside it too.
+# A group of its own, so that an interrupted run ends the builds beside it too.
 set -m
 background &
 helper=$!
@@ -69,18 +89,31 @@ for i in "${!presets[@]}"; do
     echo "== $preset: build (beside the tests before)"
     if ! await "build-$preset"; then
       cat "$logs/build-$preset"
-      exit 1
+      failures+=("$preset: the build failed, no test ran")
+      continue
     fi
+  elif [ "$first_built" = no ]; then
+    continue
   fi
   echo "== $preset: test"
-  ctest --preset "$preset"
+  run_tests "$preset"
 done
 
 if [ "$with_static" = yes ]; then
   echo "== static checks (beside the tests)"
-  status=0
-  await static || status=1
+  if ! await static; then
+    failures+=("static checks: findings above")
+  fi
   cat "$logs/static"
-  [ "$status" -eq 0 ] || exit 1
 fi
-wait "$helper"
+wait "$helper" || true
+
+echo "== summary"
+if [ ${#failures[@]} -eq 0 ]; then
+  checked="the tests of ${presets[*]}"
+  [ "$with_static" = yes ] && checked+=" and the static checks"
+  echo "everything passed: $checked"
+  exit 0
+fi
+printf '%s\n' "${failures[@]}"
+exit 1

@@ -94,7 +94,7 @@ TEST(HandOverE2e, LcmShowHandsItsLinesToTheRunningPanel)
   EXPECT_EQ(first.err + second.err, "");
   // The press dismisses the lines as it would an alert.
   EXPECT_TRUE(collect_until(&run, [](const Session &r) { return count_of(r.err, "text 'P' at row 0") >= 2; }))
-      << run.err;
+      << trace_tail(run.err);
   finish(&run);
   EXPECT_EQ(run.status, 0) << panel_lines(run.err);
   Glass glass;
@@ -176,7 +176,7 @@ exec "$3" Hello World)",
           SOCKET_SQUATTER_PATH, socket_path, record, LCM_SHOW_PATH},
          "/bin/sh");
   finish(&run, 0);
-  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.status, 0) << trace_tail(run.err);
   EXPECT_EQ(panel_lines(run.err), "");
   EXPECT_EQ(hex(run.wire),
             hex(INIT_SEQUENCE + Bytes{0xFE, 0x06, 0xFE, 0x03, 0xFE, 0x0A, 0xFE, 0x09, 0x00, 0xFE, 0x0A} +

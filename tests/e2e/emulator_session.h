@@ -9,6 +9,8 @@
 //   Scratch scratch; scratch.file(name)          a folder of the test's own, removed afterwards
 //   read_file(path)                              a file's bytes, empty when it cannot be read
 //   box(row0, row1)                              the screen lcm-emu draws at the end
+//   trace_tail(err)                              the last 40 lines of a run's standard error, for a
+//                                                failure's message (a trace runs to thousands)
 //   StopSignalsBlocked blocked;                  what is spawned meanwhile starts with SIGTERM,
 //                                                SIGINT and SIGHUP blocked
 #ifndef LCM_TESTS_E2E_EMULATOR_SESSION_H
@@ -156,6 +158,22 @@ inline std::string box(const std::string &row0, const std::string &row1)
   const std::string edge = "+----------------+\n";
   return edge + "|" + row0 + std::string(16 - row0.size(), ' ') + "|\n|" + row1 +
          std::string(16 - row1.size(), ' ') + "|\n" + edge;
+}
+
+inline std::string trace_tail(const std::string &err, size_t lines = 40)
+{
+  // The newline that ends the last line does not count.
+  size_t start = err.size() > 0 ? err.size() - 1 : 0;
+  size_t seen = 0;
+  while (start > 0 && seen < lines) {
+    start = err.rfind('\n', start - 1);
+    if (start == std::string::npos)
+      return err;
+    seen++;
+  }
+  if (seen < lines)
+    return err;
+  return "(the last " + std::to_string(lines) + " lines of standard error)\n" + err.substr(start + 1);
 }
 
 // As some service managers and shells leave them; the mask is the test

@@ -143,24 +143,41 @@ TEST(EmulatorOptions, SeparatorIsNeverAValue)
   }
 }
 
-TEST(EmulatorPresses, HoldFromTheirStartForTheirDuration)
+TEST(EmulatorPresses, HoldFromTheirStartForTheirDurationOnceReadTwice)
 {
   Press up;
   ASSERT_EQ(emu_parse_press("up@200", &up), 0);
   Press down;
   ASSERT_EQ(emu_parse_press("down@250+500", &down), 0);
   const std::vector<Press> presses = {up, down};
-  EXPECT_EQ(emu_buttons_held(presses, 0), 0U);
-  EXPECT_EQ(emu_buttons_held(presses, 199999), 0U);
-  EXPECT_EQ(emu_buttons_held(presses, 200000), BUTTON_UP);
-  EXPECT_EQ(emu_buttons_held(presses, 260000), BUTTON_UP | BUTTON_DOWN);
-  EXPECT_EQ(emu_buttons_held(presses, 299999), BUTTON_UP | BUTTON_DOWN);
-  EXPECT_EQ(emu_buttons_held(presses, 300000), BUTTON_DOWN);
-  EXPECT_EQ(emu_buttons_held(presses, 749999), BUTTON_DOWN);
-  EXPECT_EQ(emu_buttons_held(presses, 750000), 0U);
+  const std::vector<int> read_twice = {2, 2};
+  EXPECT_EQ(emu_buttons_held(presses, read_twice, 0), 0U);
+  EXPECT_EQ(emu_buttons_held(presses, read_twice, 199999), 0U);
+  EXPECT_EQ(emu_buttons_held(presses, read_twice, 200000), BUTTON_UP);
+  EXPECT_EQ(emu_buttons_held(presses, read_twice, 260000), BUTTON_UP | BUTTON_DOWN);
+  EXPECT_EQ(emu_buttons_held(presses, read_twice, 299999), BUTTON_UP | BUTTON_DOWN);
+  EXPECT_EQ(emu_buttons_held(presses, read_twice, 300000), BUTTON_DOWN);
+  EXPECT_EQ(emu_buttons_held(presses, read_twice, 749999), BUTTON_DOWN);
+  EXPECT_EQ(emu_buttons_held(presses, read_twice, 750000), 0U);
   Press right;
   ASSERT_EQ(emu_parse_press("right@0+0", &right), 0);
-  EXPECT_EQ(emu_buttons_held({right}, 0), 0U);
+  EXPECT_EQ(emu_buttons_held({right}, {2}, 0), 0U);
+}
+
+// A command busy through a press's whole length still finds it down, twice.
+TEST(EmulatorPresses, StayDownPastTheirLengthUntilReadTwice)
+{
+  Press up;
+  ASSERT_EQ(emu_parse_press("up@200+100", &up), 0);
+  constexpr long long LONG_AFTER = 10000000;
+  EXPECT_FALSE(emu_press_held(up, 199999, 0));
+  EXPECT_TRUE(emu_press_held(up, LONG_AFTER, 0));
+  EXPECT_TRUE(emu_press_held(up, LONG_AFTER, 1));
+  EXPECT_FALSE(emu_press_held(up, LONG_AFTER, 2));
+  // Read twice within its length, it still lasts for the whole length.
+  EXPECT_TRUE(emu_press_held(up, 299999, 2));
+  // Missing counts are none yet.
+  EXPECT_EQ(emu_buttons_held({up}, {}, LONG_AFTER), BUTTON_UP);
 }
 
 } // namespace

@@ -45,7 +45,7 @@ TEST(ExampleClient, ShowsProgressCancelsOnLeftAndWaitsForThePressOnItsAlert)
   const Reaper reaper{{&panel, &done, &cancelled}};
   session_spawn(&panel, {LCM_EMU_PATH, "--live", "--trace", "--", LCM_PANEL_PATH, "echo page one"}, true);
   ASSERT_TRUE(collect_until(&panel, [](const Session &p) { return glass_shows(p, "page one", ""); }))
-      << panel.err;
+      << trace_tail(panel.err);
 
   start_client(&done, {"sh", "-c", "echo 50%; echo 100%"});
   EXPECT_TRUE(collect_until(&panel, [](const Session &p) { return glass_shows(p, "Backup", "done"); }))
@@ -94,7 +94,7 @@ TEST(ExampleClient, MenuClientPrintsWhatIsDoneWithItsMenu)
   const Reaper reaper{{&panel, &client}};
   session_spawn(&panel, {LCM_EMU_PATH, "--live", "--trace", "--", LCM_PANEL_PATH, "echo page one"}, true);
   ASSERT_TRUE(collect_until(&panel, [](const Session &p) { return glass_shows(p, "page one", ""); }))
-      << panel.err;
+      << trace_tail(panel.err);
   session_spawn(&client, {PYTHON3_PATH, MENU_CLIENT_PATH}, false);
   ASSERT_TRUE(collect_until(&client, [](const EmulatorSession &c) {
     return c.err.find("Right on the pages opens the menu") != std::string::npos;

@@ -44,7 +44,7 @@ TEST(PanelClientsE2e, ClientScreenJoinsTheRingAnAlertGoesInFrontAndADisconnectTa
   close(client.fd);
   client.fd = -1;
   EXPECT_TRUE(collect_until(&run, [](const Session &r) { return count_of(r.err, "text 'P' at row 0") >= 2; }))
-      << run.err;
+      << trace_tail(run.err);
   finish(&run);
   EXPECT_EQ(run.status, 0) << panel_lines(run.err);
   Glass glass;
@@ -71,7 +71,7 @@ TEST(PanelClientsE2e, ReservedKeyGoesToItsClientAndDoesNotPage)
   client_send(client, {"hello", "client_add_key -exclusively Up", "client_add_key Down"});
   EXPECT_TRUE(client_expect(&client, "key Up")) << client.seen;
   EXPECT_TRUE(collect_until(&run, [](const Session &r) { return count_of(r.err, "text 'T' at row 0") >= 1; }))
-      << run.err;
+      << trace_tail(run.err);
   finish(&run);
   EXPECT_EQ(run.status, 0) << panel_lines(run.err);
   EXPECT_EQ(client.seen, CONNECT + "success\nsuccess\nkey Up\n");
@@ -114,7 +114,7 @@ TEST(PanelClientsE2e, StalledClientsDoNotDelayAPress)
     }
   });
   EXPECT_TRUE(collect_until(&run, [](const Session &r) { return count_of(r.err, "text 'h' at row 0") >= 1; }))
-      << run.err;
+      << trace_tail(run.err);
   done = true;
   flooding.join();
   trickling.join();
@@ -139,7 +139,7 @@ TEST(PanelClientsE2e, RotateTurnsTheRingAndAScreensDurationWins)
   client_send(client, {"hello", "screen_add s", "screen_set s -duration 16", "widget_add s w string",
                        "widget_set s w 1 1 Client"});
   EXPECT_TRUE(collect_until(&run, [](const Session &r) { return count_of(r.err, "text 'C' at row 0") >= 2; }))
-      << run.err;
+      << trace_tail(run.err);
   EXPECT_TRUE(client_expect(&client, "listen s")) << client.seen;
   EXPECT_TRUE(client_expect(&client, "listen s")) << client.seen;
   EXPECT_EQ(client.seen, CONNECT + times("success", 4) + "listen s\nignore s\nlisten s\n");
@@ -166,12 +166,12 @@ TEST(PanelClientsE2e, AlertGoesInFrontOfTheActionMenu)
   PanelClient client;
   ASSERT_TRUE(client_connect(&client, socket_path));
   EXPECT_TRUE(collect_until(&run, [](const Session &r) { return count_of(r.err, "text '>' at row 0") >= 1; }))
-      << run.err;
+      << trace_tail(run.err);
   client_send(client, {"hello", "screen_add a", "screen_set a -priority alert", "widget_add a w string",
                        "widget_set a w 1 2 {Disk full}"});
   EXPECT_TRUE(client_expect(&client, "ignore a")) << client.seen;
   EXPECT_TRUE(collect_until(&run, [](const Session &r) { return count_of(r.err, "text '>' at row 0") >= 2; }))
-      << run.err;
+      << trace_tail(run.err);
   finish(&run);
   Glass glass;
   EXPECT_EQ(drawn(run),

@@ -53,20 +53,20 @@ TEST(PanelConfigE2e, SighupRereadsTheFileWithoutABlink)
                        "widget_set s w 1 1 Client"});
   for (int reply = 0; reply < 4; reply++)
     ASSERT_TRUE(client_expect(&client, "success")) << client.seen;
-  ASSERT_TRUE(traced(&run, "text 'O' at row 0")) << run.err;
+  ASSERT_TRUE(traced(&run, "text 'O' at row 0")) << trace_tail(run.err);
   const pid_t panel = panel_below(run.pid);
   ASSERT_GT(panel, 0);
 
   write_file(config, "[page]\ncommand = echo Bad\nrotate = 1\n");
   ASSERT_EQ(kill(panel, SIGHUP), 0);
-  EXPECT_TRUE(traced(&run, "the configuration in use stays")) << run.err;
+  EXPECT_TRUE(traced(&run, "the configuration in use stays")) << trace_tail(run.err);
   write_file(config, "[panel]\nevery = 60\nrotate = 5\n\n[page]\ncommand = echo Two\n");
   ASSERT_EQ(kill(panel, SIGHUP), 0);
-  EXPECT_TRUE(traced(&run, "text 'T' at row 0")) << run.err;
+  EXPECT_TRUE(traced(&run, "text 'T' at row 0")) << trace_tail(run.err);
   client_send(client, {"noop"});
   EXPECT_TRUE(client_expect(&client, "noop complete")) << client.seen;
   EXPECT_TRUE(client_expect(&client, "listen s")) << client.seen;
-  EXPECT_TRUE(traced(&run, "text 'C' at row 0")) << run.err;
+  EXPECT_TRUE(traced(&run, "text 'C' at row 0")) << trace_tail(run.err);
   finish(&run);
 
   EXPECT_EQ(run.status, 0) << panel_lines(run.err);

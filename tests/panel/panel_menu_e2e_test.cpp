@@ -18,7 +18,7 @@ TEST(PanelE2e, ActionMenuOpensMovesConfirmsAndShowsTheResult)
          {"--every", "60", "--action", "Hello", "sleep 0.3; echo first line; echo more", "--action", "Fail",
           "sleep 0.2; echo bad; exit 3", "echo Page0", "echo Page1"});
   EXPECT_TRUE(collect_until(&run, [](const Session &r) { return count_of(r.err, "text 'P' at row 0") >= 3; }))
-      << run.err;
+      << trace_tail(run.err);
   finish(&run);
   EXPECT_EQ(run.status, 0) << panel_lines(run.err);
   // Up and Down still page; Right opens the menu.
@@ -56,7 +56,7 @@ TEST(PanelE2e, ActionQuestionIsCancelledByLeftAndByWaitingAndNotAnsweredByAHeldB
           "right@2100+3000", "--press", "left@13500+200"},
          {"--every", "60", "--action", "Mark", "touch " + ran, "echo Page"});
   EXPECT_TRUE(collect_until(&run, [](const Session &r) { return count_of(r.err, "text 'P' at row 0") >= 2; }))
-      << run.err;
+      << trace_tail(run.err);
   finish(&run);
   EXPECT_EQ(run.status, 0) << panel_lines(run.err);
   Glass g;
@@ -86,7 +86,7 @@ TEST(PanelE2e, ActionKilledAtItsTimeoutAndAnotherIsBusyMeanwhile)
          {"--every", "60", "--action-timeout", "6", "--action", "Slow",
           "echo $$ > " + pid + "; exec sleep 1000", "--action", "Other", "echo other", "echo Page"});
   EXPECT_TRUE(collect_until(&run, [](const Session &r) { return count_of(r.err, "text 't' at row 0") >= 1; }))
-      << run.err;
+      << trace_tail(run.err);
   EXPECT_TRUE(process_gone(run, read_file(pid)));
   finish(&run);
   EXPECT_EQ(run.status, 0) << panel_lines(run.err);

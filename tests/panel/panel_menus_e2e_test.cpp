@@ -28,7 +28,7 @@ TEST(PanelMenusE2e, ClientsCheckboxAndSliderWalkedByPresses)
                "menu_add_item {} vol slider Volume -mintext - -maxtext + -value 50 -stepsize 10", "noop"});
   ASSERT_TRUE(client_expect(&client, "noop complete")) << client.seen;
   ASSERT_TRUE(collect_until(&panel, [](const Session &p) { return glass_shows(p, "Page", ""); }))
-      << panel.err;
+      << trace_tail(panel.err);
   for (const Button &button : {RIGHT, RIGHT, RIGHT, UP, RIGHT, DOWN, RIGHT, UP, UP, DOWN, RIGHT, LEFT, LEFT})
     press(&panel, button);
   EXPECT_TRUE(client_expect(&client, "menuevent leave vol")) << client.seen;
@@ -87,7 +87,7 @@ TEST(PanelMenusE2e, QuestionIsNotAnsweredByRightHeldThroughAChord)
       EXPECT_TRUE(collect_until(&run, [](const Session &r) {
         const std::vector<long> queries = times_of(r.err, "button query -> 0F");
         return !queries.empty() && queries.back() >= 4500;
-      })) << run.err;
+      })) << trace_tail(run.err);
       finish(&run);
       EXPECT_EQ(run.status, 0) << panel_lines(run.err);
       EXPECT_FALSE(std::filesystem::exists(ran));
@@ -125,7 +125,8 @@ TEST(PanelMenusE2e, HoldingLeftTakesTheGlassBackFromAClientThatReservedEveryKey)
                        "--action",       "Mark",           "true",
                        "echo One",       "echo Two"},
                 true);
-  ASSERT_TRUE(collect_until(&run, [](const Session &r) { return glass_shows(r, "One", ""); })) << run.err;
+  ASSERT_TRUE(collect_until(&run, [](const Session &r) { return glass_shows(r, "One", ""); }))
+      << trace_tail(run.err);
   PanelClient client;
   ASSERT_TRUE(client_connect(&client, socket_path));
   client_send(client, {"hello", "screen_add in", "screen_set in -priority input", "widget_add in w string",
@@ -136,7 +137,7 @@ TEST(PanelMenusE2e, HoldingLeftTakesTheGlassBackFromAClientThatReservedEveryKey)
     const size_t left = r.err.rfind(LEFT.held);
     return glass_shows(r, "One", "") && left != std::string::npos &&
            r.err.find("button query -> 0F", left) != std::string::npos;
-  })) << run.err;
+  })) << trace_tail(run.err);
   press(&run, DOWN);
   EXPECT_TRUE(collect_until(&run, [](const Session &r) { return glass_shows(r, "Two", ""); }));
   press(&run, RIGHT);
