@@ -37,8 +37,7 @@ bool serving;
 
 // The driver's waits are made without the store, so that the clients are
 // served meanwhile.
-template <typename Call>
-int without_store(Call call)
+template <typename Call> int without_store(Call call)
 {
   server_unlock();
   const int result = call();
@@ -193,7 +192,8 @@ int panel_run(const PanelOptions &options)
   serving = true;
   if (server_start() < 0) {
     char buffer[128];
-    fprintf(stderr, "lcm-panel: display clients cannot be served: %s\n", panel_reason(errno, buffer, sizeof buffer));
+    fprintf(stderr, "lcm-panel: display clients cannot be served: %s\n",
+            panel_reason(errno, buffer, sizeof buffer));
     stop_serving();
     sharing_stop();
     return EXIT_PORT_FAILURE;

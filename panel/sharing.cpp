@@ -53,9 +53,10 @@ void serve_unix_socket()
     fprintf(stderr, "lcm-panel: %s: display clients cannot connect: %s\n", path.data(),
             panel_reason(errno, buffer, sizeof buffer));
   else if (served == SERVER_OWNER_ONLY)
-    fprintf(stderr,
-            "lcm-panel: %s: the socket cannot be given the port's group %ld (%s); only its owner may connect\n",
-            path.data(), static_cast<long>(group), panel_reason(errno, buffer, sizeof buffer));
+    fprintf(
+        stderr,
+        "lcm-panel: %s: the socket cannot be given the port's group %ld (%s); only its owner may connect\n",
+        path.data(), static_cast<long>(group), panel_reason(errno, buffer, sizeof buffer));
 }
 
 } // namespace

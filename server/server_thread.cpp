@@ -79,7 +79,8 @@ void *serve_clients(void * /*unused*/)
     note_watched(fds.data() + count, connections);
     count += connections;
     pthread_mutex_unlock(&store);
-    if (poll(fds.data(), static_cast<nfds_t>(count), more ? 0 : TICK_MS) > 0 && (fds[0].revents & POLLIN) != 0)
+    if (poll(fds.data(), static_cast<nfds_t>(count), more ? 0 : TICK_MS) > 0 &&
+        (fds[0].revents & POLLIN) != 0)
       empty_pipe();
   }
   return nullptr;
