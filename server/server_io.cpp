@@ -206,7 +206,7 @@ int server_connection_fds(pollfd *fds, int capacity)
       continue;
     std::size_t unsent = 0;
     (void)clients_outbox(client, &unsent);
-    const short events = static_cast<short>((connection.ended ? 0 : POLLIN) | (unsent > 0 ? POLLOUT : 0));
+    const auto events = static_cast<short>((connection.ended ? 0 : POLLIN) | (unsent > 0 ? POLLOUT : 0));
     fds[count++] = pollfd{connection.fd, events, 0};
   }
   return count;
