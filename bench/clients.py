@@ -3,9 +3,10 @@
 
 Usage: clients.py SOCKET SECONDS
 
-Eight clients connect to the panel's Unix socket; each adds a screen with a
-label on row 1 ("client N") and a string widget on row 2 that it sets ten
-times a second, the clients spread evenly over each tenth of a second. The
+Sixteen clients, as many as the panel serves, connect to the panel's Unix
+socket; each adds a screen with a label on row 1 ("client N") and a string
+widget on row 2 that it sets ten times a second, the clients spread evenly
+over each tenth of a second. The
 paced updates run for SECONDS from the moment a client's screen first comes
 into view. Then the client whose screen is in view sets its widget ten times
 in one write, ten times over, to show what a burst costs on the glass.
@@ -22,7 +23,7 @@ import socket
 import sys
 import time
 
-CLIENTS = 8
+CLIENTS = 16
 RATE = 10
 BURSTS = 10
 BURST_SETS = 10

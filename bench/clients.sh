@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# lcm-panel serving display clients against the emulated module: eight
+# lcm-panel serving display clients against the emulated module: sixteen
 # clients (bench/clients.py) each set a string widget ten times a second
 # while presses page between their screens. The panel's CPU share, resident
 # memory and descriptors, each press's time to its redraw, what the updates

@@ -143,6 +143,11 @@ const char *clients_name(int client)
   return client_in_use(client) ? clients[static_cast<std::size_t>(client)].name.bytes.data() : "";
 }
 
+bool clients_greeted(int client)
+{
+  return client_in_use(client) && clients[static_cast<std::size_t>(client)].greeted;
+}
+
 int client_find_screen(int client, const ClientWord &word)
 {
   const Client &owner = clients[static_cast<std::size_t>(client)];

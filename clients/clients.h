@@ -8,6 +8,7 @@
 //   clients_remove(client)                forget a client and everything it made
 //   clients_connection(client)            the connection a slot holds now (0 when free)
 //   clients_name(client)                  the name a client gave itself, or ""
+//   clients_greeted(client)               whether a client has said hello
 //   clients_split(line, length, &words)   split a request line into words, in place; the count, or -1
 //   clients_execute(client, line, length, now)  run one request line; CLIENTS_GO_ON or CLIENTS_BYE
 //   clients_line_too_long(client)         answer a request line past the bound, which is not run
@@ -127,6 +128,7 @@ void clients_reset();
 void clients_remove(int client);
 [[nodiscard]] unsigned long long clients_connection(int client);
 [[nodiscard]] const char *clients_name(int client);
+[[nodiscard]] bool clients_greeted(int client);
 
 [[nodiscard]] int clients_split(char *line, std::size_t length, ClientWords *words);
 int clients_execute(int client, char *line, std::size_t length, long long now_ms);

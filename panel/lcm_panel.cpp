@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include "panel.h"
+#include "serial.h"
 
 namespace {
 
@@ -70,9 +71,12 @@ constexpr const char *HELP = "Shows the first two lines of a PAGE's output on th
                              "SIGHUP reads the file again instead. Status 1: the port could not be\n"
                              "opened or failed; 2: a usage error or a file that does not check.\n";
 
+// A module that does not answer must not hold the stop up: the driver's
+// waits for replies end at once, and the exit text goes out unasked.
 void on_stop_signal(int signal_number)
 {
   panel_stop = signal_number;
+  port_stop_waiting();
 }
 
 void on_reload_signal(int /*signal_number*/)

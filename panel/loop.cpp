@@ -1,6 +1,8 @@
 // The panel's loop: one button query a pass, each press handed to the
-// layers of the screen in view (view.cpp), the display clients served, and
-// the glass kept showing the front-most layer's screen.
+// layers of the screen in view (view.cpp), and the glass kept showing the
+// front-most layer's screen. The display clients are served on the server's
+// thread meanwhile: the loop holds their store but while it waits on the
+// display module.
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -28,6 +30,20 @@ long long next_refresh_ms;
 // What the panel wants on the glass: the screen in view, drawn again in
 // full when the module comes back and at every refresh.
 PanelGlass wanted;
+// The hand-over alert as it was drawn last, so that a later lcm_show that
+// came while the rows went out is not told its own are on the glass.
+ScreenHandle drawn_hand_over;
+bool serving;
+
+// The driver's waits are made without the store, so that the clients are
+// served meanwhile.
+template <typename Call> int without_store(Call call)
+{
+  server_unlock();
+  const int result = call();
+  server_lock();
+  return result;
+}
 
 // 0 when the panel can go on; -1 (errno kept) when the port failed for good.
 // A query that got no reply or a garbled one, or bytes that could not leave,
@@ -52,12 +68,12 @@ void schedule_refresh(long long now)
 int restore(long long now)
 {
   schedule_refresh(now);
-  return check(screen_restore(wanted.rows));
+  return check(without_store([] { return screen_restore(wanted.rows); }));
 }
 
 int take_key(long long now)
 {
-  int reply = lcm_get_buttons();
+  int reply = without_store(lcm_get_buttons);
   if (reply > BUTTON_REPLY_BITS) {
     errno = EBADMSG;
     reply = -1;
@@ -83,16 +99,21 @@ int show_in_view(long long now)
 {
   view_glass(now, &wanted);
   idle_look(view_sight(), settings->display_off_ms, now, &wanted);
+  drawn_hand_over = ScreenHandle{};
+  if (view_shows_hand_over())
+    (void)clients_newest_urgent(&drawn_hand_over);
   if (now >= next_refresh_ms)
     return restore(now);
-  return check(screen_show(wanted.rows));
+  return check(without_store([] { return screen_show(wanted.rows); }));
 }
 
 // lcm-show waits until its lines are on the glass and the bytes have left
 // the host; a module that does not answer cannot be said to show them.
 void answer_hand_over()
 {
-  if (!clients_hand_over_waiting() || !view_shows_hand_over())
+  ScreenHandle first;
+  if (!clients_hand_over_waiting() || !view_shows_hand_over() || !clients_newest_urgent(&first) ||
+      !clients_same_screen(first, drawn_hand_over))
     return;
   if (module_away || lcm_drain() < 0)
     clients_hand_over_answer("huh? The display module does not answer");
@@ -100,9 +121,20 @@ void answer_hand_over()
     clients_hand_over_answer("success");
 }
 
+// The thread is gone when this returns: the store is the loop's alone.
+void stop_serving()
+{
+  if (!serving)
+    return;
+  server_unlock();
+  server_end();
+  serving = false;
+}
+
 // When the port would not open (EBADF), the link has already said why.
 int port_failure(int error)
 {
+  stop_serving();
   view_end();
   sharing_stop();
   if (error != EBADF) {
@@ -156,12 +188,21 @@ int panel_run(const PanelOptions &options)
     return port_failure(errno);
   if (sharing_start(options) < 0)
     return port_failure(EBADF);
+  server_lock();
+  serving = true;
+  if (server_start() < 0) {
+    char buffer[128];
+    fprintf(stderr, "lcm-panel: display clients cannot be served: %s\n",
+            panel_reason(errno, buffer, sizeof buffer));
+    stop_serving();
+    sharing_stop();
+    return EXIT_PORT_FAILURE;
+  }
   schedule_refresh(panel_now_ms());
   while (panel_stop == 0) {
     if (take_key(panel_now_ms()) < 0)
       return port_failure(errno);
     const long long now = panel_now_ms();
-    server_poll(now);
     view_tend(now);
     if (show_in_view(now) < 0)
       return port_failure(errno);
@@ -170,6 +211,7 @@ int panel_run(const PanelOptions &options)
     if (service_tend(now))
       schedule_refresh(now);
   }
+  stop_serving();
   view_end();
   if (clients_hand_over_waiting()) {
     clients_hand_over_answer("huh? lcm-panel stopped");

@@ -47,9 +47,16 @@ void serve_unix_socket()
             LCM_SHARE_FOLDER, panel_reason(errno, buffer, sizeof buffer));
     return;
   }
-  if (server_listen_unix(path.data(), port_group()) < 0)
+  const gid_t group = port_group();
+  const int served = server_listen_unix(path.data(), group);
+  if (served < 0)
     fprintf(stderr, "lcm-panel: %s: display clients cannot connect: %s\n", path.data(),
             panel_reason(errno, buffer, sizeof buffer));
+  else if (served == SERVER_OWNER_ONLY)
+    fprintf(
+        stderr,
+        "lcm-panel: %s: the socket cannot be given the port's group %ld (%s); only its owner may connect\n",
+        path.data(), static_cast<long>(group), panel_reason(errno, buffer, sizeof buffer));
 }
 
 } // namespace
@@ -67,6 +74,11 @@ int sharing_start(const PanelOptions &options)
       server_stop();
       return -1;
     }
+    if (!server_is_loopback(address))
+      fprintf(stderr,
+              "lcm-panel: %s: not a loopback address: every host that reaches it may draw on the display and "
+              "take its keys\n",
+              text);
   }
   return 0;
 }

@@ -14,10 +14,16 @@ namespace {
 // floods the panel waits for later passes, and the buttons do not.
 constexpr int LINES_PER_PASS = 32;
 constexpr const char *REFUSAL = "huh? Too many clients\n";
+// TCP connections may take every slot but this many: lcm-show and the local
+// clients on the Unix socket are never locked out from the network.
+constexpr int SLOTS_KEPT_FOR_UNIX = 1;
 
 // A connection has the slot of its client in the store.
 struct Connection {
   int fd = -1;
+  bool tcp = false;
+  // When the connection came, for the hello it owes.
+  long long opened_ms = 0;
   // A request line with its "\r\n".
   std::array<char, CLIENTS_LINE_MAX + 2> input{};
   std::size_t filled = 0;
@@ -41,6 +47,7 @@ void close_connection(int client)
   Connection &connection = connections[static_cast<std::size_t>(client)];
   close(connection.fd);
   connection.fd = -1;
+  connection.tcp = false;
   connection.filled = 0;
   connection.skipping = false;
   connection.ended = false;
@@ -135,40 +142,74 @@ void drop(int client)
   close_connection(client);
 }
 
-void serve(int client, long long now_ms)
+// Whether whole lines wait that the bound on lines left for the next pass.
+bool serve(int client, long long now_ms)
 {
   Connection &connection = connections[static_cast<std::size_t>(client)];
   read_input(&connection);
   run_lines(client, &connection, now_ms);
   flush(client, &connection);
+  const bool late = !clients_greeted(client) && now_ms - connection.opened_ms >= SERVER_HELLO_MS;
   if (clients_outbox_overflowed(client))
     drop(client);
-  else if (connection.closing || (connection.ended && connection.filled == 0))
+  else if (connection.closing || late || (connection.ended && connection.filled == 0))
     close_connection(client);
+  else
+    return std::memchr(connection.input.data(), '\n', connection.filled) != nullptr;
+  return false;
+}
+
+int tcp_connections()
+{
+  int count = 0;
+  for (const Connection &connection : connections)
+    count += connection.fd >= 0 && connection.tcp ? 1 : 0;
+  return count;
 }
 
 } // namespace
 
-void server_connect(int fd)
+void server_connect(int fd, bool tcp, long long now_ms)
 {
-  const int client = clients_open();
+  const int client = tcp && tcp_connections() >= CLIENTS_MAX - SLOTS_KEPT_FOR_UNIX ? -1 : clients_open();
   if (client < 0) {
     (void)send(fd, REFUSAL, strlen(REFUSAL), MSG_NOSIGNAL | MSG_DONTWAIT);
     close(fd);
     return;
   }
-  connections[static_cast<std::size_t>(client)].fd = fd;
+  Connection &connection = connections[static_cast<std::size_t>(client)];
+  connection.fd = fd;
+  connection.tcp = tcp;
+  connection.opened_ms = now_ms;
 }
 
 // Every client is served in turn, each within the bound on lines, so one
 // pass costs at most a few hundred short lines whatever the clients send.
-void server_poll(long long now_ms)
+bool server_poll(long long now_ms)
 {
-  server_accept_all();
+  server_accept_all(now_ms);
+  bool more = false;
   for (int client = 0; client < CLIENTS_MAX; client++) {
     if (connections[static_cast<std::size_t>(client)].fd >= 0)
-      serve(client, now_ms);
+      more = serve(client, now_ms) || more;
   }
+  return more;
+}
+
+// Every connection is read; one with replies or events unsent waits for room too.
+int server_connection_fds(pollfd *fds, int capacity)
+{
+  int count = 0;
+  for (int client = 0; client < CLIENTS_MAX && count < capacity; client++) {
+    const Connection &connection = connections[static_cast<std::size_t>(client)];
+    if (connection.fd < 0)
+      continue;
+    std::size_t unsent = 0;
+    (void)clients_outbox(client, &unsent);
+    const auto events = static_cast<short>((connection.ended ? 0 : POLLIN) | (unsent > 0 ? POLLOUT : 0));
+    fds[count++] = pollfd{connection.fd, events, 0};
+  }
+  return count;
 }
 
 void server_stop()

@@ -14,12 +14,11 @@
 
 namespace {
 
-// The Unix socket and up to eight TCP addresses.
-constexpr int LISTENERS_MAX = 9;
 constexpr int BACKLOG = 16;
 // New connections taken from one listener in one pass, at most.
 constexpr int ACCEPTS_PER_PASS = 4;
 constexpr mode_t SOCKET_MODE = 0660;
+constexpr mode_t OWNER_MODE = 0600;
 // While the socket file is made, only its owner may connect to it.
 constexpr mode_t OWNER_ONLY_UMASK = 0177;
 constexpr long PORT_MAX = 65535;
@@ -29,7 +28,7 @@ struct Listener {
   bool tcp = false;
 };
 
-std::array<Listener, LISTENERS_MAX> listeners;
+std::array<Listener, SERVER_LISTENERS_MAX> listeners;
 // The Unix socket's path, empty while there is none.
 std::array<char, sizeof(sockaddr_un::sun_path)> unix_path{};
 
@@ -90,10 +89,18 @@ int remove_stale(const char *path)
   return unlink(path) < 0 && errno != ENOENT ? -1 : 0;
 }
 
+// A group the panel may not give (not one of its own, or one that has no
+// id in its user namespace) leaves the socket to its owner: serving only
+// the owner is better than serving nobody.
 int give_to_group(const char *path, gid_t group)
 {
-  if (group != static_cast<gid_t>(-1) && chown(path, static_cast<uid_t>(-1), group) < 0)
-    return -1;
+  if (group != static_cast<gid_t>(-1) && chown(path, static_cast<uid_t>(-1), group) < 0) {
+    const int error = errno;
+    if (chmod(path, OWNER_MODE) < 0)
+      return -1;
+    errno = error;
+    return SERVER_OWNER_ONLY;
+  }
   return chmod(path, SOCKET_MODE);
 }
 
@@ -179,14 +186,23 @@ int server_listen_unix(const char *path, gid_t group)
   umask(umask_before);
   if (bound < 0)
     return fail_closing(fd);
-  if (give_to_group(path, group) < 0 || listen(fd, BACKLOG) < 0) {
+  const int given = give_to_group(path, group);
+  const int why = errno;
+  if (given < 0 || listen(fd, BACKLOG) < 0) {
     const int error = errno;
     unlink(path);
     errno = error;
     return fail_closing(fd);
   }
+  if (keep_listener(fd, false) < 0) {
+    const int error = errno;
+    unlink(path);
+    errno = error;
+    return -1;
+  }
   std::memcpy(unix_path.data(), path, strlen(path) + 1);
-  return keep_listener(fd, false);
+  errno = why;
+  return given;
 }
 
 // An IPv6 listener takes IPv6 only, so that the same port may also be
@@ -206,8 +222,32 @@ int server_listen_tcp(const ServerAddress &address)
   return keep_listener(fd, true);
 }
 
+// 127.0.0.0/8, ::1 and IPv4's loopback mapped into IPv6.
+bool server_is_loopback(const ServerAddress &address)
+{
+  constexpr std::uint32_t LOOPBACK_NET = 0x7F000000U;
+  constexpr std::uint32_t LOOPBACK_MASK = 0xFF000000U;
+  constexpr std::size_t MAPPED_PREFIX = 12;
+  constexpr std::size_t IPV6_LAST = 15;
+  constexpr std::array<unsigned char, MAPPED_PREFIX> MAPPED = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF};
+  if (address.storage.ss_family == AF_INET) {
+    const auto *ipv4 = reinterpret_cast<const sockaddr_in *>(&address.storage);
+    return (ntohl(ipv4->sin_addr.s_addr) & LOOPBACK_MASK) == LOOPBACK_NET;
+  }
+  if (address.storage.ss_family != AF_INET6)
+    return false;
+  const unsigned char *bytes = reinterpret_cast<const sockaddr_in6 *>(&address.storage)->sin6_addr.s6_addr;
+  if (std::memcmp(bytes, MAPPED.data(), MAPPED_PREFIX) == 0)
+    return bytes[MAPPED_PREFIX] == (LOOPBACK_NET >> 24U);
+  for (std::size_t at = 0; at < IPV6_LAST; at++) {
+    if (bytes[at] != 0)
+      return false;
+  }
+  return bytes[IPV6_LAST] == 1;
+}
+
 // Replies are short lines the client waits for: they go out at once.
-void server_accept_all()
+void server_accept_all(long long now_ms)
 {
   for (const Listener &listener : listeners) {
     for (int taken = 0; listener.fd >= 0 && taken < ACCEPTS_PER_PASS; taken++) {
@@ -217,9 +257,19 @@ void server_accept_all()
       const int on = 1;
       if (listener.tcp)
         (void)setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-      server_connect(fd);
+      server_connect(fd, listener.tcp, now_ms);
     }
   }
+}
+
+int server_listener_fds(pollfd *fds, int capacity)
+{
+  int count = 0;
+  for (const Listener &listener : listeners) {
+    if (listener.fd >= 0 && count < capacity)
+      fds[count++] = pollfd{listener.fd, POLLIN, 0};
+  }
+  return count;
 }
 
 void server_close_listeners()

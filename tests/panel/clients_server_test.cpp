@@ -12,6 +12,8 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <sys/wait.h>
+#include <sched.h>
 #include <unistd.h>
 #include <vector>
 
@@ -203,28 +205,141 @@ TEST_F(ServerTest, AddressesForTcp)
   ASSERT_EQ(server_parse_address("[::1]:13666", &address), 0);
   EXPECT_EQ(address.storage.ss_family, AF_INET6);
   EXPECT_EQ(ntohs(reinterpret_cast<const sockaddr_in6 *>(&address.storage)->sin6_port), 13666);
+
+  // Loopback is this host alone.
+  for (const char *local : {"127.0.0.1:1", "127.8.9.10:1", "[::1]:1", "[::ffff:127.0.0.1]:1"}) {
+    ASSERT_EQ(server_parse_address(local, &address), 0);
+    EXPECT_TRUE(server_is_loopback(address)) << local;
+  }
+  for (const char *open : {"0.0.0.0:1", "192.168.1.2:1", "[::]:1", "[::2]:1", "[::ffff:10.0.0.1]:1"}) {
+    ASSERT_EQ(server_parse_address(open, &address), 0);
+    EXPECT_FALSE(server_is_loopback(address)) << open;
+  }
 }
 
-TEST_F(ServerTest, AClientOverTcp)
+// Served on a TCP port nobody uses at the moment, on loopback.
+ServerAddress serve_tcp()
 {
-  // A port nobody uses at the moment.
   const int probe = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   sockaddr_in any{};
   any.sin_family = AF_INET;
   any.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   socklen_t length = sizeof any;
-  ASSERT_EQ(bind(probe, reinterpret_cast<const sockaddr *>(&any), sizeof any), 0);
-  ASSERT_EQ(getsockname(probe, reinterpret_cast<sockaddr *>(&any), &length), 0);
+  EXPECT_EQ(bind(probe, reinterpret_cast<const sockaddr *>(&any), sizeof any), 0);
+  EXPECT_EQ(getsockname(probe, reinterpret_cast<sockaddr *>(&any), &length), 0);
   close(probe);
   ServerAddress address;
   const std::string text = "127.0.0.1:" + std::to_string(ntohs(any.sin_port));
-  ASSERT_EQ(server_parse_address(text.c_str(), &address), 0);
-  ASSERT_EQ(server_listen_tcp(address), 0);
+  EXPECT_EQ(server_parse_address(text.c_str(), &address), 0);
+  EXPECT_EQ(server_listen_tcp(address), 0);
+  return address;
+}
+
+int tcp_client(const ServerAddress &address)
+{
   const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  EXPECT_EQ(connect(fd, reinterpret_cast<const sockaddr *>(&address.storage), address.length), 0);
+  return fd;
+}
+
+TEST_F(ServerTest, AClientOverTcp)
+{
+  const ServerAddress address = serve_tcp();
+  const int fd = tcp_client(address);
   fds.push_back(fd);
-  ASSERT_EQ(connect(fd, reinterpret_cast<const sockaddr *>(&address.storage), address.length), 0);
   send_all(fd, "hello\n");
   EXPECT_EQ(read_until(fd, "\n").substr(0, 8), "connect ");
+}
+
+// Idle TCP connections take every slot but one, which stays for the Unix
+// socket; and a connection that has not said hello within 5 s is closed,
+// its slot free again.
+TEST_F(ServerTest, IdleTcpConnectionsCannotLockTheUnixSocketOut)
+{
+  ASSERT_EQ(server_listen_unix(path.c_str(), static_cast<gid_t>(-1)), 0);
+  const ServerAddress address = serve_tcp();
+  std::vector<int> idle;
+  for (int i = 0; i < CLIENTS_MAX - 1; i++) {
+    idle.push_back(tcp_client(address));
+    fds.push_back(idle.back());
+  }
+  send_all(idle.front(), "hello\n");
+  EXPECT_EQ(read_until(idle.front(), "\n").substr(0, 8), "connect ");
+  const int refused = tcp_client(address);
+  fds.push_back(refused);
+  EXPECT_EQ(read_until(refused, "\n"), "huh? Too many clients\n");
+  const int local = client();
+  send_all(local, "hello\n");
+  EXPECT_EQ(read_until(local, "\n").substr(0, 8), "connect ");
+
+  // Time passes only as the calls say: the first pass after 5 s closes
+  // those that owe a hello, and only them.
+  const long long later = now_ms() + SERVER_HELLO_MS;
+  server_poll(later);
+  for (std::size_t i = 1; i < idle.size(); i++)
+    EXPECT_TRUE(closed_by_server(idle[i])) << i;
+  send_all(idle.front(), "noop\n");
+  EXPECT_EQ(read_until(idle.front(), "\n"), "noop complete\n");
+  const int again = tcp_client(address);
+  fds.push_back(again);
+  send_all(again, "hello\n");
+  EXPECT_EQ(read_until(again, "\n").substr(0, 8), "connect ");
+}
+
+// In a user namespace that maps only its own ids, a group such as the
+// pseudo-terminals' tty (5) has no id, and the socket cannot be given it:
+// served to its owner alone, mode 0600, the failure's errno told. Child
+// process: the exit status names the first check that failed.
+int listen_with_unmapped_group(const std::string &path)
+{
+  const uid_t uid = geteuid();
+  const gid_t gid = getegid();
+  if (unshare(CLONE_NEWUSER) < 0)
+    return 77;
+  const std::string uid_map = "0 " + std::to_string(uid) + " 1\n";
+  const std::string gid_map = "0 " + std::to_string(gid) + " 1\n";
+  auto write_file = [](const char *name, const std::string &text) {
+    const int fd = open(name, O_WRONLY | O_CLOEXEC);
+    const bool written = fd >= 0 && write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+    if (fd >= 0)
+      close(fd);
+    return written;
+  };
+  if (!write_file("/proc/self/setgroups", "deny") || !write_file("/proc/self/uid_map", uid_map) ||
+      !write_file("/proc/self/gid_map", gid_map))
+    return 77;
+  clients_reset();
+  errno = 0;
+  if (server_listen_unix(path.c_str(), 5) != SERVER_OWNER_ONLY)
+    return 1;
+  if (errno != EINVAL)
+    return 2;
+  struct stat status {};
+  if (stat(path.c_str(), &status) < 0 || (status.st_mode & 07777) != 0600)
+    return 3;
+  const int fd = connect_to(path);
+  if (fd < 0)
+    return 4;
+  send_all(fd, "hello\n");
+  if (read_until(fd, "\n").substr(0, 8) != "connect ")
+    return 5;
+  close(fd);
+  server_stop();
+  return 0;
+}
+
+TEST_F(ServerTest, ASocketWhoseGroupCannotBeGivenServesItsOwner)
+{
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0)
+    _exit(listen_with_unmapped_group(path));
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  if (WEXITSTATUS(status) == 77)
+    GTEST_SKIP() << "no user namespace can be made here";
+  EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 // exact bytes on the wire, the client's replies and events (lcm-show's
 // hand-over is tested with lcm-show's own tests).
 #include <atomic>
+#include <chrono>
 #include <fcntl.h>
 #include <thread>
 
@@ -176,6 +177,43 @@ TEST(PanelClientsE2e, AlertGoesInFrontOfTheActionMenu)
   Glass glass;
   EXPECT_EQ(drawn(run),
             PANEL_START + glass.show({{"Page", ""}, {">Reboot", ""}, {"", "Disk full"}, {">Reboot", ""}}));
+}
+
+// A module that never answers keeps the panel a second or two in every
+// query, yet the client's requests, one after the other, are answered at
+// once, and SIGTERM ends the panel without waiting on the module, its exit
+// text drawn. The bounds are far above what this takes and far below what
+// waiting on the module would (about 2 s a request, 7 s for the stop).
+TEST(PanelClientsE2e, ASilentModuleHoldsUpNeitherTheClientsNorTheStop)
+{
+  SKIP_WITHOUT_NAMESPACES();
+  const Scratch scratch;
+  const std::string socket_path = share_in(scratch);
+  Session run;
+  launch(&run, scratch.path, {"--silent"}, {"--every", "60", "--exit-text", "Bye", "now", "echo Page"});
+  PanelClient client;
+  ASSERT_TRUE(client_connect(&client, socket_path));
+  EXPECT_TRUE(collect_until(&run, [](const Session &r) {
+    return r.err.find("does not answer") != std::string::npos;
+  })) << run.err;
+  const auto start = std::chrono::steady_clock::now();
+  const std::vector<std::pair<std::string, std::string>> requests = {
+      {"hello", CONNECT.substr(0, CONNECT.size() - 1)},
+      {"client_set -name silent", "success"},
+      {"screen_add s", "success"},
+      {"widget_add s w string", "success"},
+      {"widget_set s w 1 1 {Still here}", "success"},
+      {"noop", "noop complete"}};
+  for (const auto &[request, reply] : requests) {
+    client_send(client, {request});
+    EXPECT_TRUE(client_expect(&client, reply)) << client.seen;
+  }
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+  const auto stop = std::chrono::steady_clock::now();
+  finish(&run);
+  EXPECT_LT(std::chrono::steady_clock::now() - stop, std::chrono::seconds(4));
+  EXPECT_EQ(run.status, 0) << panel_lines(run.err);
+  EXPECT_EQ(run.out, box("Bye", "now"));
 }
 
 } // namespace
