@@ -424,4 +424,22 @@ TEST(PanelE2e, UsageHelpAndVersionLeaveTheLineAlone)
   }
 }
 
+// After a second without a press the display goes off, once; the press
+// that switches it on again does nothing else.
+TEST(PanelE2e, DisplayOffAfterIdleAndOnAgainAtAPress)
+{
+  SKIP_WITHOUT_NAMESPACES();
+  const Scratch scratch;
+  Session run;
+  launch(&run, scratch.path, {"--press", "down@4000+200"},
+         {"--every", "60", "--display-off-after", "1", "echo One", "echo Two"});
+  EXPECT_TRUE(collect_until(&run, [](const Session &r) {
+    const size_t off = r.err.find("display off");
+    return off != std::string::npos && r.err.find("display on", off) != std::string::npos;
+  })) << run.err;
+  finish(&run);
+  EXPECT_EQ(run.status, 0) << panel_lines(run.err);
+  EXPECT_EQ(hex(drawn(run)), hex(PANEL_START + panel_cells(0, 0, "One") + Bytes{0xFE, 0x02, 0xFE, 0x01}));
+}
+
 } // namespace
