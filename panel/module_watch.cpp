@@ -137,7 +137,7 @@ void watch_begin(std::FILE *stream)
 int watch_buttons(long long now_ms, int *reply)
 {
   *reply = lcm_get_buttons();
-  int result = WATCH_ANSWERED;
+  int result = WATCH_UNANSWERED;
   if (*reply >= 0 && *reply <= BUTTON_REPLY_BITS) {
     result = answered(now_ms);
   } else {
@@ -146,7 +146,6 @@ int watch_buttons(long long now_ms, int *reply)
     if (!screen_is_silence(errno))
       return -1;
     failed(now_ms);
-    result = WATCH_UNANSWERED;
   }
   end_minute(now_ms);
   return result;

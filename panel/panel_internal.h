@@ -112,7 +112,7 @@ constexpr int WATCH_PRESENT = 0;
 constexpr int WATCH_DOUBTFUL = 1;
 constexpr int WATCH_AWAY = 2;
 
-void watch_begin(std::FILE *journal);
+void watch_begin(std::FILE *stream);
 [[nodiscard]] int watch_buttons(long long now_ms, int *reply);
 [[nodiscard]] int watch_state();
 [[nodiscard]] int watch_go_on(int result);

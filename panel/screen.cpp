@@ -57,16 +57,19 @@ int draw_row(int row, const PanelRow &text, int *silence)
   int first = 0;
   int last = LCM_COLUMNS - 1;
   if (glass_known[index]) {
-    while (first < last && glass[index][static_cast<std::size_t>(first)] == text[static_cast<std::size_t>(first)])
+    while (first < last &&
+           glass[index][static_cast<std::size_t>(first)] == text[static_cast<std::size_t>(first)])
       first++;
-    while (last > first && glass[index][static_cast<std::size_t>(last)] == text[static_cast<std::size_t>(last)])
+    while (last > first &&
+           glass[index][static_cast<std::size_t>(last)] == text[static_cast<std::size_t>(last)])
       last--;
   }
   glass_known[index] = false;
-  const int count = last - first + 1;
-  const int end = first + count;
+  const int column = first;
+  const int length = last - first + 1;
+  const int end = column + length;
   cursor_cell = NOWHERE;
-  const int result = note(lcm_write_at(row, first, count, text.data() + first), silence);
+  const int result = note(lcm_write_at(row, column, length, text.data() + column), silence);
   if (result < 0)
     return -1;
   glass[index] = text;
@@ -134,8 +137,8 @@ int set_light(bool on, int *silence)
 
 bool cursor_fits(const PanelGlass &wanted)
 {
-  return wanted.cursor && wanted.cursor_row >= 0 && wanted.cursor_row < LCM_ROWS && wanted.cursor_column >= 0 &&
-         wanted.cursor_column < LCM_COLUMNS;
+  return wanted.cursor && wanted.cursor_row >= 0 && wanted.cursor_row < LCM_ROWS &&
+         wanted.cursor_column >= 0 && wanted.cursor_column < LCM_COLUMNS;
 }
 
 } // namespace

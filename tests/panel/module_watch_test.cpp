@@ -108,7 +108,6 @@ TEST_F(Watch, FlakyLineIsCountedOnceAMinute)
   for (int i = 0; i < 210; i++)
     queries_only = queries_only + Bytes{0xFE, 0x0B};
   EXPECT_EQ(fake_sent(), queries_only);
-
 }
 
 // A lone reply that never came is no absence either.

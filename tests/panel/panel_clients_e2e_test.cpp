@@ -203,8 +203,9 @@ TEST(PanelClientsE2e, ClientsCursorAndLightReachTheModuleWhileInView)
   const Bytes page = glass.show({{"Page", ""}});
   const Bytes alert = glass.show({{"Hi", ""}});
   const Bytes back = glass.show({{"Page", ""}});
-  EXPECT_EQ(hex(drawn(run)), hex(PANEL_START + page + alert + Bytes{0xFE, 0x09, 0x42, 0xFE, 0x05, 0xFE, 0x02} +
-                                 Bytes{0xFE, 0x06} + back + Bytes{0xFE, 0x01}));
+  EXPECT_EQ(hex(drawn(run)),
+            hex(PANEL_START + page + alert + Bytes{0xFE, 0x09, 0x42, 0xFE, 0x05, 0xFE, 0x02} +
+                Bytes{0xFE, 0x06} + back + Bytes{0xFE, 0x01}));
 }
 
 } // namespace

@@ -47,7 +47,7 @@ std::string padded(const std::string &text)
 // What went out since the last look.
 Bytes taken()
 {
-  const Bytes sent = fake_sent();
+  Bytes sent = fake_sent();
   fake_reset();
   return sent;
 }
@@ -85,7 +85,8 @@ TEST_F(Screen, CursorShownOnItsCellAndHidden)
 {
   const PanelGlass edit = with_cursor(glass_of("Address", "10.0.0.1"), 1, 3);
   EXPECT_EQ(screen_show(edit, 0), 0);
-  EXPECT_EQ(taken(), at(0, 0) + text_bytes("Address") + at(1, 0) + text_bytes("10.0.0.1") + at(1, 3) + CURSOR_ON);
+  EXPECT_EQ(taken(),
+            at(0, 0) + text_bytes("Address") + at(1, 0) + text_bytes("10.0.0.1") + at(1, 3) + CURSOR_ON);
   EXPECT_EQ(screen_show(edit, 10), 0);
   EXPECT_EQ(taken(), Bytes{});
   EXPECT_EQ(screen_show(with_cursor(glass_of("Address", "10.0.0.1"), 1, 4), 20), 0);
@@ -120,8 +121,8 @@ TEST_F(Screen, LightOffBlinkAndFlash)
 
   for (long long now = 3000; now < 4000; now += 10)
     EXPECT_EQ(screen_show(glass_of("B", "", GLASS_LIGHT_FLASH), now), 0);
-  EXPECT_EQ(taken(), DISPLAY_ON + DISPLAY_OFF + DISPLAY_ON + DISPLAY_OFF + DISPLAY_ON + DISPLAY_OFF + DISPLAY_ON +
-                         DISPLAY_OFF);
+  EXPECT_EQ(taken(), DISPLAY_ON + DISPLAY_OFF + DISPLAY_ON + DISPLAY_OFF + DISPLAY_ON + DISPLAY_OFF +
+                         DISPLAY_ON + DISPLAY_OFF);
 }
 
 // Nothing taken as known, and the light as wanted: never a display on
