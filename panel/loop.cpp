@@ -18,14 +18,10 @@ volatile std::sig_atomic_t panel_stop;
 namespace {
 
 constexpr int EXIT_PORT_FAILURE = 1;
-// A button reply clears one of its low four bits for each held button; a
-// reply with any higher bit set was garbled on the line.
-constexpr int BUTTON_REPLY_BITS = 0x0F;
 
 const PanelOptions *settings;
 // The buttons as the answered queries tell them.
 PanelButtons buttons;
-bool module_away;
 long long next_refresh_ms;
 // What the panel wants on the glass: the screen in view, drawn again in
 // full when the module comes back and at every refresh.
@@ -46,18 +42,11 @@ template <typename Call> int without_store(Call call)
 }
 
 // 0 when the panel can go on; -1 (errno kept) when the port failed for good.
-// A query that got no reply or a garbled one, or bytes that could not leave,
-// mean the module is away; the panel keeps asking until it answers again.
+// Bytes that could not leave mean a stalled line or a module away; the
+// button queries tell which (module_watch.cpp).
 int check(int result)
 {
-  if (result >= 0)
-    return 0;
-  if (!screen_is_silence(errno))
-    return -1;
-  if (!module_away)
-    fprintf(stderr, "lcm-panel: %s: the display module does not answer\n", lcm_port_name());
-  module_away = true;
-  return 0;
+  return watch_go_on(result);
 }
 
 void schedule_refresh(long long now)
@@ -68,24 +57,21 @@ void schedule_refresh(long long now)
 int restore(long long now)
 {
   schedule_refresh(now);
-  return check(without_store([] { return screen_restore(wanted.rows); }));
+  return check(without_store([now] { return screen_restore(wanted, now); }));
 }
 
+// A garbled or missing reply carries no press; a module back from an
+// absence gets the whole glass again.
 int take_key(long long now)
 {
-  int reply = without_store(lcm_get_buttons);
-  if (reply > BUTTON_REPLY_BITS) {
-    errno = EBADMSG;
-    reply = -1;
-  }
-  if (reply < 0)
-    return check(reply);
-  if (module_away) {
-    module_away = false;
-    fprintf(stderr, "lcm-panel: %s: the display module answers again\n", lcm_port_name());
-    if (restore(now) < 0)
-      return -1;
-  }
+  int reply = 0;
+  const int heard = without_store([now, &reply] { return watch_buttons(now, &reply); });
+  if (heard < 0)
+    return -1;
+  if (heard == WATCH_UNANSWERED)
+    return 0;
+  if (heard == WATCH_BACK && restore(now) < 0)
+    return -1;
   const int key = panel_press(&buttons, reply, now);
   if (idle_press(key, buttons.held, now))
     return 0;
@@ -104,18 +90,23 @@ int show_in_view(long long now)
     (void)clients_newest_urgent(&drawn_hand_over);
   if (now >= next_refresh_ms)
     return restore(now);
-  return check(without_store([] { return screen_show(wanted.rows); }));
+  return check(without_store([now] { return screen_show(wanted, now); }));
 }
 
 // lcm-show waits until its lines are on the glass and the bytes have left
-// the host; a module that does not answer cannot be said to show them.
+// the host; a module that does not answer cannot be said to show them. After
+// one failed query the answer waits for the next: one garbled reply is no
+// absence.
 void answer_hand_over()
 {
   ScreenHandle first;
   if (!clients_hand_over_waiting() || !view_shows_hand_over() || !clients_newest_urgent(&first) ||
       !clients_same_screen(first, drawn_hand_over))
     return;
-  if (module_away || lcm_drain() < 0)
+  const int state = watch_state();
+  if (state == WATCH_DOUBTFUL)
+    return;
+  if (state == WATCH_AWAY || lcm_drain() < 0)
     clients_hand_over_answer("huh? The display module does not answer");
   else
     clients_hand_over_answer("success");
@@ -146,10 +137,10 @@ int port_failure(int error)
 
 void show_exit_text()
 {
-  PanelRows rows{};
-  for (std::size_t row = 0; row < rows.size(); row++)
-    panel_row_from_text(&rows[row], settings->exit_text[row]);
-  (void)screen_show(rows);
+  PanelGlass glass{};
+  for (std::size_t row = 0; row < glass.rows.size(); row++)
+    panel_row_from_text(&glass.rows[row], settings->exit_text[row]);
+  (void)screen_show(glass, panel_now_ms());
 }
 
 } // namespace
@@ -174,7 +165,7 @@ int panel_run(const PanelOptions &options)
 {
   settings = &options;
   buttons = PanelButtons{};
-  module_away = false;
+  watch_begin(stderr);
   (void)prctl(PR_SET_CHILD_SUBREAPER, 1, 0, 0, 0);
   const long long start = panel_now_ms();
   ring_begin(options, start);

@@ -17,11 +17,11 @@
 //   page_run_reap()                      collect every ended child that no run tracks
 //   screen_is_silence(error)             whether a failure means the module is away, not the port broken
 //   screen_start()                       hide the cursor and clear the display; 0, or -1 with errno
-//   screen_show(rows)                    send the rows that differ from the glass; 0, or -1 with errno
-//   screen_restore(rows)                 display on, cursor off and both rows sent again; 0, or -1 with errno
-//   menu_begin(&menu, count, labels)     a closed main menu: count actions, then the display clients' menus
-//   menu_has_entries(menu)               whether Right opens a menu: there are actions or clients' menus
-//   menu_press(&menu, key, now)          MENU_PASS (for the layer behind) or MENU_TAKEN
+//   screen_show(glass, now)              send what differs from the glass: cells, cursor, light; 0, or -1
+//   with errno screen_restore(glass, now)           nothing taken as known: the cursor, both rows and the
+//   light sent again menu_begin(&menu, count, labels)     a closed main menu: count actions, then the display
+//   clients' menus menu_has_entries(menu)               whether Right opens a menu: there are actions or
+//   clients' menus menu_press(&menu, key, now)          MENU_PASS (for the layer behind) or MENU_TAKEN
 //   menu_held(&menu, key, held_ms, now)  after every answered query: MENU_RUN once a question's Right holds
 //   menu_tick(&menu, now)                close or go back once a screen's time without a press is up
 //   menu_close(&menu, now)               close whatever the menu shows; a client's menu is told it was left
@@ -246,8 +246,8 @@ void page_run_reap();
 
 [[nodiscard]] bool screen_is_silence(int error);
 [[nodiscard]] int screen_start();
-[[nodiscard]] int screen_show(const PanelRows &rows);
-[[nodiscard]] int screen_restore(const PanelRows &rows);
+[[nodiscard]] int screen_show(const PanelGlass &wanted, long long now_ms);
+[[nodiscard]] int screen_restore(const PanelGlass &wanted, long long now_ms);
 
 void menu_begin(Menu *menu, int count, const char *const *labels);
 [[nodiscard]] bool menu_has_entries(const Menu &menu);

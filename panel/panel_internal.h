@@ -42,10 +42,16 @@
 //   service_tend(now)               after a pass: reload if SIGHUP asked, ready, keep-alive; whether reloaded
 //   sharing_start(options)          serve display clients; 0, or -1 when a --listen address failed (said)
 //   sharing_stop()                  close every client and listener, remove the socket
+//   watch_begin(journal)            the module there, nothing counted; what the journal hears goes to journal
+//   watch_buttons(now, &reply)      one button query: WATCH_ANSWERED, WATCH_BACK (answered after an absence),
+//                                   WATCH_UNANSWERED (garbled or missing), or -1 (errno) when the port failed
+//   watch_state()                   WATCH_PRESENT, WATCH_DOUBTFUL (the last query failed) or WATCH_AWAY
+//   watch_go_on(result)             a drawing's result: 0 while the panel can go on, -1 when the port failed
 #ifndef LCM_PANEL_PANEL_INTERNAL_H
 #define LCM_PANEL_PANEL_INTERNAL_H
 
 #include <cstddef>
+#include <cstdio>
 
 #include "clients.h"
 #include "panel.h"
@@ -97,5 +103,18 @@ bool service_tend(long long now_ms);
 
 [[nodiscard]] int sharing_start(const PanelOptions &options);
 void sharing_stop();
+
+constexpr int WATCH_ANSWERED = 0;
+constexpr int WATCH_BACK = 1;
+constexpr int WATCH_UNANSWERED = 2;
+
+constexpr int WATCH_PRESENT = 0;
+constexpr int WATCH_DOUBTFUL = 1;
+constexpr int WATCH_AWAY = 2;
+
+void watch_begin(std::FILE *stream);
+[[nodiscard]] int watch_buttons(long long now_ms, int *reply);
+[[nodiscard]] int watch_state();
+[[nodiscard]] int watch_go_on(int result);
 
 #endif

@@ -106,7 +106,8 @@ TEST(ExampleClient, MenuClientPrintsWhatIsDoneWithItsMenu)
   for (const Button &button : {DOWN, DOWN, RIGHT, DOWN, RIGHT})
     press(&panel, button);
   EXPECT_TRUE(collect_until(&panel, [](const Session &p) {
-    return glass_shows(p, "Address", "192.168.001.002");
+    // The edit shows the module's cursor under its first digit.
+    return glass_shows_cursor(p, "Address", "192.168.001.002", 1, 0);
   })) << last_drawings(panel);
   for (int digit = 0; digit < 11; digit++)
     press(&panel, RIGHT);

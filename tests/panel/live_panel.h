@@ -30,6 +30,17 @@ inline bool glass_shows(const Session &panel, const std::string &row0, const std
          panel.out.compare(panel.out.size() - drawing.size(), drawing.size(), drawing) == 0;
 }
 
+// The same with the module's cursor shown on a cell, as the live drawing
+// says below the box.
+inline bool glass_shows_cursor(const Session &panel, const std::string &row0, const std::string &row1,
+                               int row, int column)
+{
+  const std::string drawing =
+      box(row0, row1) + "cursor row " + std::to_string(row) + " column " + std::to_string(column) + "\n";
+  return panel.out.size() >= drawing.size() &&
+         panel.out.compare(panel.out.size() - drawing.size(), drawing.size(), drawing) == 0;
+}
+
 inline std::string last_drawings(const Session &panel)
 {
   const size_t shown = 4 * box("", "").size();

@@ -216,4 +216,34 @@ TEST(PanelClientsE2e, ASilentModuleHoldsUpNeitherTheClientsNorTheStop)
   EXPECT_EQ(run.out, box("Bye", "now"));
 }
 
+// An alert that asks for the cursor on its third cell of row 2 and for the
+// light off: both reach the module while it is in view, and go back to the
+// cursor hidden and the display on when the press dismisses it.
+TEST(PanelClientsE2e, ClientsCursorAndLightReachTheModuleWhileInView)
+{
+  SKIP_WITHOUT_NAMESPACES();
+  const Scratch scratch;
+  const std::string socket_path = share_in(scratch);
+  Session run;
+  launch(&run, scratch.path, {"--press", "down@4000+200"}, {"--every", "60", "echo Page"});
+  PanelClient client;
+  ASSERT_TRUE(client_connect(&client, socket_path));
+  EXPECT_TRUE(collect_until(&run, [](const Session &r) { return count_of(r.err, "text 'P' at row 0") >= 1; }))
+      << trace_tail(run.err);
+  client_send(client, {"hello", "screen_add a", "widget_add a w string", "widget_set a w 1 1 Hi",
+                       "screen_set a -priority alert -cursor on -cursor_x 3 -cursor_y 2 -backlight off"});
+  EXPECT_TRUE(client_expect(&client, "ignore a")) << client.seen;
+  EXPECT_TRUE(collect_until(&run, [](const Session &r) { return count_of(r.err, "text 'P' at row 0") >= 2; }))
+      << trace_tail(run.err);
+  finish(&run);
+  EXPECT_EQ(run.status, 0) << panel_lines(run.err);
+  Glass glass;
+  const Bytes page = glass.show({{"Page", ""}});
+  const Bytes alert = glass.show({{"Hi", ""}});
+  const Bytes back = glass.show({{"Page", ""}});
+  EXPECT_EQ(hex(drawn(run)),
+            hex(PANEL_START + page + alert + Bytes{0xFE, 0x09, 0x42, 0xFE, 0x05, 0xFE, 0x02} +
+                Bytes{0xFE, 0x06} + back + Bytes{0xFE, 0x01}));
+}
+
 } // namespace

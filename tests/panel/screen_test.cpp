@@ -1,120 +1,175 @@
-// The screen against a stand-in for the driver: which cells go out, which
-// rows go out again
-// after a position query went unanswered or came back garbled, and after a
-// write that failed outright.
+// The screen through the driver and the stand-in serial link: which cells,
+// cursor and light commands reach the wire, and which go out again after a
+// drawing that stalled or failed outright.
 #include <gtest/gtest.h>
 
 #include <cerrno>
-#include <deque>
 #include <string>
-#include <vector>
 
+#include "bytes.h"
+#include "fake_port.h"
 #include "panel.h"
 
 namespace {
 
-std::vector<std::string> calls;
-// The errno each coming lcm_write fails with; 0 or none left: it succeeds.
-std::deque<int> write_failures;
+const Bytes CURSOR_ON = {0xFE, 0x05};
+const Bytes CURSOR_OFF = {0xFE, 0x06};
+const Bytes DISPLAY_ON = {0xFE, 0x01};
+const Bytes DISPLAY_OFF = {0xFE, 0x02};
 
-std::string row_text(const char *text)
+Bytes at(int row, int column)
 {
-  const std::string row(text);
-  return row + std::string(LCM_COLUMNS - row.size(), ' ');
+  return Bytes{0xFE, 0x09, static_cast<unsigned char>(row * 64 + column)};
 }
 
-PanelRows rows_of(const char *row0, const char *row1)
+PanelGlass glass_of(const char *row0, const char *row1, int light = GLASS_LIGHT_ON)
 {
-  PanelRows rows{};
-  panel_row_from_text(&rows.front(), row0);
-  panel_row_from_text(&rows.back(), row1);
-  return rows;
+  PanelGlass glass;
+  panel_row_from_text(&glass.rows.front(), row0);
+  panel_row_from_text(&glass.rows.back(), row1);
+  glass.light = light;
+  return glass;
 }
 
-std::vector<std::string> take_calls()
+PanelGlass with_cursor(PanelGlass glass, int row, int column)
 {
-  std::vector<std::string> taken;
-  taken.swap(calls);
-  return taken;
+  glass.cursor = true;
+  glass.cursor_row = row;
+  glass.cursor_column = column;
+  return glass;
 }
 
-} // namespace
-
-int lcm_clear()
+std::string padded(const std::string &text)
 {
-  calls.emplace_back("clear");
-  return 0;
+  return text + std::string(static_cast<size_t>(LCM_COLUMNS) - text.size(), ' ');
 }
 
-int lcm_display(unsigned char on)
+// What went out since the last look.
+Bytes taken()
 {
-  calls.push_back("display " + std::to_string(on));
-  return 0;
+  Bytes sent = fake_sent();
+  fake_reset();
+  return sent;
 }
 
-int lcm_cursor(unsigned char on)
+class Screen : public ::testing::Test {
+protected:
+  void SetUp() override
+  {
+    fake_reset();
+    fake_fail_writes(0);
+    ASSERT_EQ(screen_start(), 0);
+    fake_reset();
+  }
+};
+
+// Text goes where the position was just set: no position query, so a
+// garbled position reply can no longer shift a row; a row's last cell ends
+// the write, with no move after it.
+TEST_F(Screen, ChangedCellsGoWhereThePositionWasSet)
 {
-  calls.push_back("cursor " + std::to_string(on));
-  return 0;
+  EXPECT_EQ(screen_show(glass_of("ABCDEFGH", "two"), 0), 0);
+  EXPECT_EQ(taken(), at(0, 0) + text_bytes("ABCDEFGH") + at(1, 0) + text_bytes("two"));
+  EXPECT_EQ(screen_show(glass_of("ABCDEFGH", "two"), 10), 0);
+  EXPECT_EQ(taken(), Bytes{});
+  EXPECT_EQ(screen_show(glass_of("ABxDEFGH", "tWo!"), 20), 0);
+  EXPECT_EQ(taken(), at(0, 2) + text_bytes("x") + at(1, 1) + text_bytes("Wo!"));
+  EXPECT_EQ(screen_show(glass_of("ABxDEFGH", "0123456789abcdef"), 30), 0);
+  EXPECT_EQ(taken(), at(1, 0) + text_bytes("0123456789abcdef"));
+  EXPECT_EQ(fake_read_count(), 0);
 }
 
-int lcm_set_pos(int row, int column)
+// Placed before it is shown, placed again only once text has moved it off
+// its cell, hidden once, before text moves it.
+TEST_F(Screen, CursorShownOnItsCellAndHidden)
 {
-  calls.push_back("at " + std::to_string(row) + " " + std::to_string(column));
-  return 0;
+  const PanelGlass edit = with_cursor(glass_of("Address", "10.0.0.1"), 1, 3);
+  EXPECT_EQ(screen_show(edit, 0), 0);
+  EXPECT_EQ(taken(),
+            at(0, 0) + text_bytes("Address") + at(1, 0) + text_bytes("10.0.0.1") + at(1, 3) + CURSOR_ON);
+  EXPECT_EQ(screen_show(edit, 10), 0);
+  EXPECT_EQ(taken(), Bytes{});
+  EXPECT_EQ(screen_show(with_cursor(glass_of("Address", "10.0.0.1"), 1, 4), 20), 0);
+  EXPECT_EQ(taken(), at(1, 4));
+  // The text's own advance leaves the cursor on the wanted cell.
+  EXPECT_EQ(screen_show(with_cursor(glass_of("Address", "10.0.5.1"), 1, 6), 30), 0);
+  EXPECT_EQ(taken(), at(1, 5) + text_bytes("5"));
+  EXPECT_EQ(screen_show(with_cursor(glass_of("Address", "10.0.5.1"), 0, 15), 40), 0);
+  EXPECT_EQ(taken(), at(0, 15));
+  EXPECT_EQ(screen_show(glass_of("Page", ""), 50), 0);
+  EXPECT_EQ(taken(), CURSOR_OFF + at(0, 0) + text_bytes("Page   ") + at(1, 0) + text_bytes("        "));
+  EXPECT_EQ(screen_show(glass_of("Page", ""), 60), 0);
+  EXPECT_EQ(taken(), Bytes{});
 }
 
-// Like the driver, the text counts as sent whatever the query before it got.
-int lcm_write(int length, const unsigned char *text)
+// The display's on and off stand in for a backlight: off once, blink
+// about once a second and flash four times, each change sent once.
+TEST_F(Screen, LightOffBlinkAndFlash)
 {
-  calls.push_back(std::string(text, text + length));
-  const int failure = write_failures.empty() ? 0 : write_failures.front();
-  if (!write_failures.empty())
-    write_failures.pop_front();
-  if (failure == 0)
-    return 0;
-  errno = failure;
-  return -1;
+  EXPECT_EQ(screen_show(glass_of("A", "", GLASS_LIGHT_OFF), 0), 0);
+  EXPECT_EQ(taken(), at(0, 0) + text_bytes("A") + DISPLAY_OFF);
+  EXPECT_EQ(screen_show(glass_of("A", "", GLASS_LIGHT_OFF), 10), 0);
+  EXPECT_EQ(taken(), Bytes{});
+  EXPECT_EQ(screen_show(glass_of("B", "", GLASS_LIGHT_ON), 20), 0);
+  EXPECT_EQ(taken(), at(0, 0) + text_bytes("B") + DISPLAY_ON);
+
+  Bytes blink;
+  for (long long now = 1000; now < 3000; now += 10)
+    EXPECT_EQ(screen_show(glass_of("B", "", GLASS_LIGHT_BLINK), now), 0);
+  // Lit from 1000, dark from 1500, lit from 2000, dark from 2500.
+  EXPECT_EQ(taken(), DISPLAY_OFF + DISPLAY_ON + DISPLAY_OFF);
+
+  for (long long now = 3000; now < 4000; now += 10)
+    EXPECT_EQ(screen_show(glass_of("B", "", GLASS_LIGHT_FLASH), now), 0);
+  EXPECT_EQ(taken(), DISPLAY_ON + DISPLAY_OFF + DISPLAY_ON + DISPLAY_OFF + DISPLAY_ON + DISPLAY_OFF +
+                         DISPLAY_ON + DISPLAY_OFF);
 }
 
-namespace {
-
-TEST(Screen, RowSentUnansweredGoesAgainOnlyWhenChangedOrRestored)
+// Nothing taken as known, and the light as wanted: never a display on
+// while the light is to stay off.
+TEST_F(Screen, RestoreSendsTheWantedLightAndCursor)
 {
-  for (const int error : {ETIMEDOUT, EBADMSG, EAGAIN}) {
+  ASSERT_EQ(screen_show(glass_of("A", "B", GLASS_LIGHT_OFF), 0), 0);
+  taken();
+  EXPECT_EQ(screen_restore(glass_of("A", "B", GLASS_LIGHT_OFF), 10), 0);
+  EXPECT_EQ(taken(), CURSOR_OFF + at(0, 0) + text_bytes(padded("A")) + at(1, 0) + text_bytes(padded("B")) +
+                         DISPLAY_OFF);
+  EXPECT_EQ(screen_restore(with_cursor(glass_of("A", "B"), 1, 1), 20), 0);
+  EXPECT_EQ(taken(), at(0, 0) + text_bytes(padded("A")) + at(1, 0) + text_bytes(padded("B")) + at(1, 1) +
+                         CURSOR_ON + DISPLAY_ON);
+  EXPECT_EQ(screen_show(with_cursor(glass_of("A", "B"), 1, 1), 30), 0);
+  EXPECT_EQ(taken(), Bytes{});
+}
+
+// Bytes that could not leave count as sent: a stalled line is not waited
+// on again every pass. Any other failure ends the drawing, and what it
+// left unknown goes whole.
+TEST_F(Screen, StalledDrawingCountsAsSentAndFailedOneGoesAgain)
+{
+  for (const int error : {EAGAIN, ETIMEDOUT}) {
     SCOPED_TRACE(error);
     ASSERT_EQ(screen_start(), 0);
-    take_calls();
-    // Both rows go out though the first query fails; the failure is reported.
-    write_failures = {error, error};
+    fake_fail_writes(error);
     errno = 0;
-    EXPECT_EQ(screen_show(rows_of("one", "two")), -1);
+    EXPECT_EQ(screen_show(with_cursor(glass_of("one", "two", GLASS_LIGHT_OFF), 1, 0), 0), -1);
     EXPECT_EQ(errno, error);
-    EXPECT_TRUE(screen_is_silence(errno));
-    EXPECT_EQ(take_calls(), (std::vector<std::string>{"at 0 0", "one", "at 1 0", "two"}));
-    // Not on every pass: only the cells whose text changed.
-    EXPECT_EQ(screen_show(rows_of("one", "two")), 0);
-    EXPECT_EQ(screen_show(rows_of("one", "tWo!")), 0);
-    EXPECT_EQ(take_calls(), (std::vector<std::string>{"at 1 1", "Wo!"}));
-    // The module answers again: the whole screen goes once more.
-    EXPECT_EQ(screen_restore(rows_of("one", "tWo!")), 0);
-    EXPECT_EQ(take_calls(), (std::vector<std::string>{"display 1", "cursor 0", "at 0 0", row_text("one"),
-                                                      "at 1 0", row_text("tWo!")}));
+    fake_fail_writes(0);
+    taken();
+    EXPECT_EQ(screen_show(with_cursor(glass_of("one", "two", GLASS_LIGHT_OFF), 1, 0), 10), 0);
+    // The cursor's cell was not known after the stalled text.
+    EXPECT_EQ(taken(), at(1, 0));
+    EXPECT_EQ(screen_show(with_cursor(glass_of("one", "tWo", GLASS_LIGHT_OFF), 1, 0), 20), 0);
+    EXPECT_EQ(taken(), at(1, 1) + text_bytes("W") + at(1, 0));
   }
-}
 
-TEST(Screen, WriteThatFailsOutrightStopsAndIsTriedAgain)
-{
   ASSERT_EQ(screen_start(), 0);
-  take_calls();
-  write_failures = {EIO};
-  EXPECT_EQ(screen_show(rows_of("one", "two")), -1);
+  taken();
+  fake_fail_writes(EIO);
+  EXPECT_EQ(screen_show(glass_of("one", "two"), 0), -1);
   EXPECT_EQ(errno, EIO);
-  EXPECT_FALSE(screen_is_silence(errno));
-  EXPECT_EQ(take_calls(), (std::vector<std::string>{"at 0 0", "one"}));
-  // A row whose drawing failed is not known: it goes whole.
-  EXPECT_EQ(screen_show(rows_of("one", "two")), 0);
-  EXPECT_EQ(take_calls(), (std::vector<std::string>{"at 0 0", row_text("one"), "at 1 0", "two"}));
+  fake_fail_writes(0);
+  EXPECT_EQ(screen_show(glass_of("one", "two"), 10), 0);
+  EXPECT_EQ(taken(), at(0, 0) + text_bytes(padded("one")) + at(1, 0) + text_bytes("two"));
 }
 
 } // namespace

@@ -11,15 +11,12 @@
 // Cursor off and clear, sent once at the start.
 inline const Bytes PANEL_START = {0xFE, 0x06, 0xFE, 0x03};
 
-// Cells sent from a column on: placed, the position asked, the bytes; a run
-// that reaches column 15 keeps the cursor there.
+// Cells sent from a column on: placed, then the bytes, with no position
+// query and no move after them.
 inline Bytes panel_cells(int number, int column, const std::string &text)
 {
   const auto base = static_cast<unsigned char>(number * 64);
-  Bytes bytes = Bytes{0xFE, 0x09, static_cast<unsigned char>(base + column), 0xFE, 0x0A} + text_bytes(text);
-  if (static_cast<size_t>(column) + text.size() >= 16)
-    bytes = bytes + Bytes{0xFE, 0x09, static_cast<unsigned char>(base + 15)};
-  return bytes;
+  return Bytes{0xFE, 0x09, static_cast<unsigned char>(base + column)} + text_bytes(text);
 }
 
 // A row drawn whole, padded with spaces: after the start, on a restore.
@@ -63,8 +60,11 @@ struct Glass {
   }
 };
 
-// The display turned on and the cursor hidden, before the whole screen is sent again.
-inline const Bytes PANEL_RESTORE = {0xFE, 0x01, 0xFE, 0x06};
+// The whole screen sent again: the cursor hidden, the rows, the display on.
+inline Bytes panel_restore(const Bytes &rows)
+{
+  return Bytes{0xFE, 0x06} + rows + Bytes{0xFE, 0x01};
+}
 
 // The bytes from the given offset on, without the button queries.
 inline Bytes without_key_queries(const Bytes &wire, size_t from)
