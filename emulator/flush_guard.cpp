@@ -16,15 +16,17 @@
 namespace {
 
 #if defined(__x86_64__)
+#define EMU_HAVE_NATIVE_ARCH 1
 constexpr std::uint32_t NATIVE_ARCH = AUDIT_ARCH_X86_64;
 #elif defined(__i386__)
+#define EMU_HAVE_NATIVE_ARCH 1
 constexpr std::uint32_t NATIVE_ARCH = AUDIT_ARCH_I386;
 #elif defined(__aarch64__)
+#define EMU_HAVE_NATIVE_ARCH 1
 constexpr std::uint32_t NATIVE_ARCH = AUDIT_ARCH_AARCH64;
-#else
-constexpr std::uint32_t NATIVE_ARCH = 0;
 #endif
 
+#ifdef EMU_HAVE_NATIVE_ARCH
 constexpr std::uint32_t field(size_t offset)
 {
   return static_cast<std::uint32_t>(offset);
@@ -45,6 +47,22 @@ constexpr std::array<sock_filter, 10> FILTER = {{
     BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
     BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_USER_NOTIF),
 }};
+
+// The filter's listener, or -1 where the machine's system calls are not
+// known to it (the flushes then go straight on).
+int install_filter()
+{
+  sock_fprog program{static_cast<unsigned short>(FILTER.size()), const_cast<sock_filter *>(FILTER.data())};
+  return static_cast<int>(
+      syscall(SYS_seccomp, SECCOMP_SET_MODE_FILTER, SECCOMP_FILTER_FLAG_NEW_LISTENER, &program));
+}
+#else
+int install_filter()
+{
+  errno = ENOSYS;
+  return -1;
+}
+#endif
 
 // One byte, with the guard's descriptor attached when there is one.
 int send_guard(int channel, int guard)
@@ -71,20 +89,14 @@ int send_guard(int channel, int guard)
 
 int emu_guard_flushes(int channel)
 {
-  int guard = -1;
-  if (NATIVE_ARCH != 0) {
-    sock_fprog program{static_cast<unsigned short>(FILTER.size()), const_cast<sock_filter *>(FILTER.data())};
-    guard = static_cast<int>(
-        syscall(SYS_seccomp, SECCOMP_SET_MODE_FILTER, SECCOMP_FILTER_FLAG_NEW_LISTENER, &program));
-  }
+  const int guard = install_filter();
   const int error = errno;
   const int sent = send_guard(channel, guard);
-  if (guard >= 0)
-    close(guard);
   if (guard < 0) {
     errno = error;
     return -1;
   }
+  close(guard);
   return sent;
 }
 

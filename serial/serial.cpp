@@ -46,6 +46,7 @@ constexpr long long SECOND_US = 1000000;
 constexpr useconds_t BUSY_PAUSE_US = 10000;
 constexpr long long BUSY_BOUND_US = SECOND_US;
 constexpr useconds_t PARTIAL_PAUSE_US = 1;
+constexpr int INTERRUPTED_CALL_TRIES = 4;
 // A reply is waited for about a second.
 constexpr useconds_t POLL_PAUSE_US = 1000;
 constexpr long long POLL_BOUND_US = SECOND_US;
@@ -84,11 +85,25 @@ int port_retry(long long bound_us, useconds_t pause_us, bool stoppable, Attempt 
   }
 }
 
+// A flush held by whatever stands behind the line (the emulator holds one
+// until it has read what was written before) gives way to a signal; it is
+// asked again, a few times at most.
+int port_flush(int queue)
+{
+  int flushed = -1;
+  for (int tries = 0; tries < INTERRUPTED_CALL_TRIES; tries++) {
+    flushed = tcflush(fd, queue);
+    if (flushed == 0 || errno != EINTR)
+      break;
+  }
+  return flushed;
+}
+
 // Output that cannot leave is dropped: a close would otherwise wait for it
 // for the driver's closing_wait (30 s by default).
 void port_give_up_output()
 {
-  (void)tcflush(fd, TCOFLUSH);
+  (void)port_flush(TCOFLUSH);
   output_stuck = true;
 }
 
@@ -252,10 +267,10 @@ int port_open(std::uint16_t port_number)
     exit_close_registered = atexit(port_close_at_exit) == 0;
   tcgetattr(fd, &oldtio);
   port_build_settings();
-  tcflush(fd, TCIFLUSH);
+  (void)port_flush(TCIFLUSH);
   tcsetattr(fd, TCSANOW, &newtio);
   for (int i = 0; i < FLUSH_COUNT; i++) {
-    tcflush(fd, TCIOFLUSH);
+    (void)port_flush(TCIOFLUSH);
     usleep(FLUSH_PAUSE_US);
   }
   return fd;
@@ -286,10 +301,16 @@ int port_write(const unsigned char *data, int length)
   for (;;) {
     ssize_t written = 0;
     const int settled = port_retry(BUSY_BOUND_US, BUSY_PAUSE_US, true, [&] {
-      written = write(fd, data + done, static_cast<size_t>(length - done));
-      if (written >= 0)
-        return 1;
-      return errno == EAGAIN ? 0 : -1;
+      // A terminal's write gives way to a signal before it has taken a
+      // byte; the signal that stops a program must not cut its last screen.
+      for (int tries = 0; tries < INTERRUPTED_CALL_TRIES; tries++) {
+        written = write(fd, data + done, static_cast<size_t>(length - done));
+        if (written >= 0)
+          return 1;
+        if (errno != EINTR)
+          return errno == EAGAIN ? 0 : -1;
+      }
+      return 0;
     });
     if (settled < 0)
       return -1;
@@ -331,7 +352,7 @@ int port_discard_input()
     errno = EBADF;
     return -1;
   }
-  return tcflush(fd, TCIFLUSH);
+  return port_flush(TCIFLUSH);
 }
 
 // A line that hung up fails the query itself (EIO on a terminal).
@@ -359,7 +380,7 @@ void port_close()
 {
   if (port_opened) {
     if (output_stuck)
-      (void)tcflush(fd, TCOFLUSH);
+      (void)port_flush(TCOFLUSH);
     else
       (void)port_drain();
     close(fd);

@@ -147,11 +147,9 @@ TEST(EmulatorSignals, HangUpThenTermreachTheCommandAsTheyCame)
 {
   SKIP_WITHOUT_NAMESPACES();
   EmulatorSession run;
-  session_spawn(&run,
-                {LCM_EMU_PATH, "--", "/bin/sh", "-c",
-                 "trap 'echo hup' HUP; trap 'echo term; exit 3' TERM; echo ready; "
-                 "while :; do sleep 0.05; done"},
-                false);
+  const char *script = "trap 'echo hup' HUP; trap 'echo term; exit 3' TERM; echo ready; "
+                       "while :; do sleep 0.05; done";
+  session_spawn(&run, {LCM_EMU_PATH, "--", "/bin/sh", "-c", script}, false);
   ASSERT_TRUE(collect_until(
       &run, [](const EmulatorSession &r) { return r.out.find("ready\n") != std::string::npos; }));
   kill(run.pid, SIGHUP);

@@ -235,6 +235,25 @@ TEST_F(Link, PartialWriteIsFinished)
   EXPECT_EQ(drain_master(5), std::vector<unsigned char>(bytes, bytes + 5));
 }
 
+// A signal (the one that stops the program, say) before the write took a
+// byte is no failure, even while the waits are stopped; nor is one that
+// cuts a flush short.
+TEST_F(Link, InterruptedWriteOrFlushIsTriedAgainAtOnce)
+{
+  open_port();
+  const unsigned char bytes[5] = {'h', 'e', 'l', 'l', 'o'};
+  in_fresh_process([&bytes] {
+    port_stop_waiting();
+    script.write_plan = {WRITE_INTERRUPTED, 3, WRITE_INTERRUPTED};
+    EXPECT_EQ(port_write(bytes, 5), 5);
+    EXPECT_EQ(events, (Events{"write 5", "write 5", "usleep 1", "write 2", "write 2"}));
+  });
+  EXPECT_EQ(drain_master(5), std::vector<unsigned char>(bytes, bytes + 5));
+  script.flushes_interrupted = 2;
+  EXPECT_EQ(port_discard_input(), 0);
+  EXPECT_EQ(count_events("tcflush " + std::to_string(TCIFLUSH)), 3);
+}
+
 TEST_F(Link, EmptyAndNegativeWrites)
 {
   open_port();

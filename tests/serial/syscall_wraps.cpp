@@ -101,8 +101,8 @@ ssize_t __wrap_write(int fd, const void *data, size_t length)
     answer = script.write_plan.front();
     script.write_plan.erase(script.write_plan.begin());
   }
-  if (answer == WRITE_BUSY) {
-    errno = EAGAIN;
+  if (answer == WRITE_BUSY || answer == WRITE_INTERRUPTED) {
+    errno = answer == WRITE_BUSY ? EAGAIN : EINTR;
     return -1;
   }
   return __real_write(fd, data, std::min(length, static_cast<size_t>(answer)));
@@ -156,6 +156,11 @@ int __wrap_clock_gettime(clockid_t clock, struct timespec *now)
 int __wrap_tcflush(int fd, int queue)
 {
   events.push_back("tcflush " + std::to_string(queue));
+  if (fd == port_descriptor && script.flushes_interrupted > 0) {
+    script.flushes_interrupted--;
+    errno = EINTR;
+    return -1;
+  }
   return __real_tcflush(fd, queue);
 }
 

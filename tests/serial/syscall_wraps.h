@@ -10,6 +10,7 @@
 
 // A write_plan entry that answers EAGAIN.
 constexpr long WRITE_BUSY = -1;
+constexpr long WRITE_INTERRUPTED = -2;
 
 struct SyscallScript {
   // Where opens of /dev/ttyS* go instead; empty makes them fail with ENOENT.
@@ -21,9 +22,12 @@ struct SyscallScript {
   int sleep_stretch = 1;
   // Every write to the port answers EAGAIN.
   bool writes_busy = false;
-  // The answers of successive writes to the port: WRITE_BUSY, or the most
+  // The answers of successive writes to the port: WRITE_BUSY,
+  // WRITE_INTERRUPTED (EINTR, nothing taken), or the most
   // bytes the write accepts. Once used up, writes pass through.
   std::vector<long> write_plan;
+  // How many flushes of the port give way to a signal (EINTR) first.
+  int flushes_interrupted = 0;
   // errno of a failing FIONREAD query; 0 lets it through.
   int fionread_error = 0;
   // Successive counts TIOCOUTQ reports as queued, the last one for ever;
