@@ -1,14 +1,15 @@
 #!/usr/bin/python3
 """Display clients for the benchmark of lcm-panel.
 
-Usage: clients.py SOCKET SECONDS
+Usage: clients.py SOCKET SECONDS [COUNT]
 
-Sixteen clients, as many as the panel serves, connect to the panel's Unix
+Sixteen clients (or COUNT), as many as the panel serves, connect to the panel's Unix
 socket; each adds a screen with a label on row 1 ("client N") and a string
 widget on row 2 that it sets ten times a second, the clients spread evenly
 over each tenth of a second. The
 paced updates run for SECONDS from the moment a client's screen first comes
-into view. Then the client whose screen is in view sets its widget ten times
+into view (with COUNT given, at once: another client's menu may hold the
+glass). Then the client whose screen is in view sets its widget ten times
 in one write, ten times over, to show what a burst costs on the glass.
 
 Standard output, one line at each step: "ready" (every screen made),
@@ -78,11 +79,11 @@ class Client:
         self.send(['widget_set %s tick 1 2 "%s"' % (self.screen, text)])
 
 
-def connect_all(path):
+def connect_all(path, count):
     deadline = time.monotonic() + WAIT_S
     while True:
         try:
-            return [Client(number, path) for number in range(1, CLIENTS + 1)]
+            return [Client(number, path) for number in range(1, count + 1)]
         except (FileNotFoundError, ConnectionRefusedError):
             if time.monotonic() > deadline:
                 fail("no panel answers on " + path)
@@ -128,13 +129,13 @@ def set_up(client):
     client.set_tick("tick 000000")
 
 
-def paced(selector, clients, seconds):
+def paced(selector, clients, seconds, at_once):
     """Each client sets its widget RATE times a second, never catching up in
     a burst when it fell behind."""
     period = 1.0 / RATE
     start = time.monotonic()
-    due = [start + i * period / CLIENTS for i in range(CLIENTS)]
-    in_view_since = None
+    due = [start + i * period / len(clients) for i in range(len(clients))]
+    in_view_since = start if at_once else None
     while in_view_since is None or time.monotonic() < in_view_since + seconds:
         now = time.monotonic()
         if in_view_since is None and any(c.in_view for c in clients):
@@ -168,22 +169,23 @@ def bursts(selector, clients):
 
 
 def main():
-    if len(sys.argv) != 3:
-        fail("usage: clients.py SOCKET SECONDS")
+    if len(sys.argv) not in (3, 4):
+        fail("usage: clients.py SOCKET SECONDS [COUNT]")
     path, seconds = sys.argv[1], float(sys.argv[2])
-    clients = connect_all(path)
+    at_once = len(sys.argv) == 4
+    clients = connect_all(path, int(sys.argv[3]) if at_once else CLIENTS)
     selector = selectors.DefaultSelector()
     for client in clients:
         selector.register(client.sock, selectors.EVENT_READ, client)
         set_up(client)
     settle(selector, clients)
     print("ready", flush=True)
-    paced(selector, clients, seconds)
+    paced(selector, clients, seconds, at_once)
     burst_count = bursts(selector, clients)
     settle(selector, clients)
     used = resource.getrusage(resource.RUSAGE_SELF)
     print("clients=%d sets=%d in_view=%d bursts=%d burst_sets=%d cpu_s=%.2f" % (
-        CLIENTS, sum(c.sets for c in clients), sum(c.sets_in_view for c in clients),
+        len(clients), sum(c.sets for c in clients), sum(c.sets_in_view for c in clients),
         burst_count, BURST_SETS, used.ru_utime + used.ru_stime), flush=True)
     for client in clients:
         client.send(["bye"], replies=0)

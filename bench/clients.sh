@@ -143,13 +143,13 @@ worst_ms=$(echo "$latencies" | sort -n | tail -n 1)
 # the presses and the bursts.
 # shellcheck disable=SC2046
 "$bin/lcm-emu" $(press_options "$heap_seconds") -- valgrind --trace-children=no \
-  "$bin/lcm-panel" --refresh 0 'echo lcm-panel bench' >/dev/null 2>"$work/valgrind" &
+  --xtree-memory=full --xtree-memory-file="$work/heap.kcg" "$bin/lcm-panel" --refresh 0 'echo lcm-panel bench' >/dev/null 2>"$work/valgrind" &
 emulator=$!
 start_clients "$heap_seconds"
 wait_for paced $((heap_seconds + 60))
 finish_clients
 stop_emulator
-allocs=$(heap_allocs "$work/valgrind")
+read -r allocs start_allocs loop_allocs < <(panel_allocs "$work/valgrind" "$work/heap.kcg")
 
 # A press waits for the pass it starts in, which may hold a bottom-row
 # redraw: the button query's 10 ms pause and reply, and the position query's
@@ -172,5 +172,5 @@ printf '  widget sets: %s, %s on the screen in view; %s redraws of its row with 
   "$(verdict "$((redraws <= $(field in_view) + presses))")"
 printf '  bursts of %s sets in one write: %s bursts, %s redraws of the row  %s\n' "$(field burst_sets)" \
   "$(field bursts)" "$burst_redraws" "$(verdict "$(($(field bursts) > 0 && burst_redraws == $(field bursts)))")"
-printf '  heap allocations over a %s s run with clients under valgrind: %s  %s\n' "$heap_seconds" \
-  "${allocs:-unknown}" "$(verdict "$((${allocs:-1} == 0))")"
+printf '  heap allocations over a %s s run with clients under valgrind: %s in the loop (%s in all, %s the server thread'"'"'s start)  %s\n' \
+  "$heap_seconds" "$loop_allocs" "$allocs" "$start_allocs" "$(verdict "$(is_zero "$loop_allocs")")"

@@ -52,6 +52,29 @@ peak_kb() { awk '/^VmHWM:/ { print $2 }' "/proc/$1/status"; }
 # The heap allocations a valgrind log counts.
 heap_allocs() { grep -o 'total heap usage: [0-9,]* allocs' "$1" | tr -dc 0-9; }
 
+# The allocations made below a function (its file:function ends in NAME), as
+# valgrind --xtree-memory=full counts them in FILE; 0 when none is.
+allocs_below() {
+  callgrind_annotate --inclusive=yes "$1" 2>/dev/null | awk -v name="$2" '
+    { gsub(/\([^)]*\)/, "") }
+    NF == 7 && substr($7, length($7) - length(name) + 1) == name { gsub(",", "", $4); print $4; found = 1; exit }
+    END { if (!found) print 0 }'
+}
+
+# A panel's allocations from its valgrind log and xtree file: all of them,
+# those of its server thread's start (the C library's, once, before the
+# loop) and the rest, which the loop made; "unknown" without a log.
+panel_allocs() {
+  local all start
+  all=$(heap_allocs "$1")
+  [ -n "$all" ] || { echo "unknown 0 unknown"; return; }
+  start=$(allocs_below "$2" ':server_start()')
+  echo "$all $start $((all - start))"
+}
+
+# 1 when a count is a known 0.
+is_zero() { [ "$1" = 0 ] && echo 1 || echo 0; }
+
 # Resident kB at the start, at the end and at the peak, then open
 # descriptors at the start and at the end: neither may grow over a run.
 print_footprint() {

@@ -62,13 +62,13 @@ printf '  stopped by SIGTERM: exit status %s  %s\n' "$status" "$(verdict "$((sta
 # and run through the menu (valgrind slows the first passes, hence the late
 # presses).
 "$bin/lcm-emu" --press right@1500+300 --press right@2300+300 --press right@3100+300 -- \
-  valgrind --trace-children=no "$bin/lcm-panel" --every 0.2 --timeout 0.3 \
-  --action Address 'hostname -I' 'hostname; hostname -I' >/dev/null 2>"$work/valgrind" &
+  valgrind --trace-children=no --xtree-memory=full --xtree-memory-file="$work/heap.kcg" \
+  "$bin/lcm-panel" --every 0.2 --timeout 0.3 --action Address 'hostname -I' 'hostname; hostname -I' >/dev/null 2>"$work/valgrind" &
 emulator=$!
 sleep 5
 kill -TERM "$emulator"
 wait "$emulator" || true
 emulator=
-allocs=$(heap_allocs "$work/valgrind")
-printf '  heap allocations over a 5 s run under valgrind: %s  %s\n' "${allocs:-unknown}" \
-  "$(verdict "$((${allocs:-1} == 0))")"
+read -r allocs start_allocs loop_allocs < <(panel_allocs "$work/valgrind" "$work/heap.kcg")
+printf '  heap allocations over a 5 s run under valgrind: %s in the loop (%s in all, %s the server thread'"'"'s start)  %s\n' \
+  "$loop_allocs" "$allocs" "$start_allocs" "$(verdict "$(is_zero "$loop_allocs")")"

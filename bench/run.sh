@@ -82,8 +82,7 @@ printf '  CPU of one run (user + system)  %s  %s\n' "$(ms "$cpu")" "$(verdict "$
 "$bin/lcm-emu" -- valgrind --xtree-memory=full --xtree-memory-file="$work/heap.kcg" \
   "$bin/lcm-show" Hello World >/dev/null 2>"$work/valgrind"
 total=$(grep -o 'total heap usage: [0-9,]* allocs' "$work/valgrind" | tr -dc 0-9)
-own=$(callgrind_annotate --inclusive=yes "$work/heap.kcg" 2>/dev/null |
-  awk '$NF ~ /:main$/ { gsub(",", "", $4); print $4; found = 1; exit } END { if (!found) print 0 }')
+own=$(allocs_below "$work/heap.kcg" ':main')
 printf '  heap allocations: %s in the whole process, %s below main  %s\n' \
   "$total" "$own" "$(verdict "$((own == 0))")"
 

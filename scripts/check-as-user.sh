@@ -32,7 +32,8 @@ if ! useradd --system --no-create-home --shell /usr/sbin/nologin "$user"; then
   exit 2
 fi
 work=$(mktemp -d /tmp/lcm-check-as-user.XXXXXX)
-chmod 0755 "$work"
+# The user's TMPDIR and HOME: the tests make their scratch folders there.
+chown "$user:" "$work"
 trap 'userdel "$user" 2>/dev/null; rm -rf "$work"' EXIT
 
 # The programs the tests run are found by the paths compiled into them, so

@@ -57,8 +57,11 @@ struct Shown {
 Shown show_beside(const Scratch &scratch, const std::string &line1, const std::string &line2,
                   const std::string &device = "")
 {
-  static int shows = 0;
-  const std::string base = scratch.path + "/show." + std::to_string(++shows);
+  // Numbered as the loop beside this scratch folder's panel counts them.
+  int shows = 1;
+  while (access((scratch.path + "/show." + std::to_string(shows) + ".go").c_str(), F_OK) == 0)
+    shows++;
+  const std::string base = scratch.path + "/show." + std::to_string(shows);
   std::ofstream(base + ".1") << line1;
   std::ofstream(base + ".2") << line2;
   std::ofstream(base + ".device") << device;

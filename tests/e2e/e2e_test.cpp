@@ -600,8 +600,7 @@ TEST(SharedLine, TwoShowsStartedTogetherLeaveOneWholePair)
 TEST(SharedLine, PortHeldByAnotherProgramRefusesShowAfterTheWait)
 {
   SKIP_WITHOUT_NAMESPACES();
-  const Outcome outcome =
-      run_emulator({}, {"/usr/bin/flock", "/dev/ttyS1", "-c", std::string(LCM_SHOW_PATH) + " Hello World"});
+  const Outcome outcome = run_emulator({}, {"/usr/bin/flock", "/dev/ttyS1", LCM_SHOW_PATH, "Hello", "World"});
   EXPECT_EQ(outcome.status, 1);
   EXPECT_TRUE(outcome.wire.empty()) << hex(outcome.wire);
   EXPECT_TRUE(std::regex_match(

@@ -92,12 +92,16 @@ inline Bytes drawn(const Session &run)
   return without_key_queries(run.wire, INIT_SEQUENCE.size());
 }
 
+// The panel's own lines. Where the emulator's pseudo-terminal belongs to a
+// group the tests' user cannot give (a user namespace without the tty
+// group), the panel says once that its socket is its owner's only: a fact
+// of the machine, which ServerTest checks, not of what a test does.
 inline std::string panel_lines(const std::string &err)
 {
   std::string lines;
   std::istringstream stream(err);
   for (std::string line; std::getline(stream, line);)
-    if (line.rfind("lcm-emu +", 0) != 0)
+    if (line.rfind("lcm-emu +", 0) != 0 && line.find("; only its owner may connect") == std::string::npos)
       lines += line + "\n";
   return lines;
 }
