@@ -52,8 +52,9 @@ peak_kb() { awk '/^VmHWM:/ { print $2 }' "/proc/$1/status"; }
 # The heap allocations a valgrind log counts.
 heap_allocs() { grep -o 'total heap usage: [0-9,]* allocs' "$1" | tr -dc 0-9; }
 
-# The allocations made below a function (its file:function ends in NAME), as
-# valgrind --xtree-memory=full counts them in FILE; 0 when none is.
+# The allocations made below a function (its file:function, without the
+# parameters, ends in NAME), as valgrind --xtree-memory=full counts them in
+# FILE; 0 when none is.
 allocs_below() {
   callgrind_annotate --inclusive=yes "$1" 2>/dev/null | awk -v name="$2" '
     { gsub(/\([^)]*\)/, "") }
@@ -68,7 +69,7 @@ panel_allocs() {
   local all start
   all=$(heap_allocs "$1")
   [ -n "$all" ] || { echo "unknown 0 unknown"; return; }
-  start=$(allocs_below "$2" ':server_start()')
+  start=$(allocs_below "$2" ':server_start')
   echo "$all $start $((all - start))"
 }
 
