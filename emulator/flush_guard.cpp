@@ -32,10 +32,13 @@ constexpr std::uint32_t field(size_t offset)
   return static_cast<std::uint32_t>(offset);
 }
 
-// ioctl(fd, TCFLSH, ...) of the native kind is held; every other call goes
-// straight on. The request, the second argument, is an int: its low 32
-// bits (first on a little-endian machine) are compared.
-constexpr std::array<sock_filter, 10> FILTER = {{
+// ioctl(fd, TCFLSH, queue) of the native kind is held unless it flushes the
+// input only (which holds none of the command's bytes, and which a program
+// asking the module many times a second makes before every question);
+// every other call goes straight on. The request and the queue, the second
+// and third arguments, are ints: their low 32 bits (first on a
+// little-endian machine) are compared.
+constexpr std::array<sock_filter, 13> FILTER = {{
     BPF_STMT(BPF_LD | BPF_W | BPF_ABS, field(offsetof(seccomp_data, arch))),
     BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, NATIVE_ARCH, 1, 0),
     BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
@@ -44,6 +47,9 @@ constexpr std::array<sock_filter, 10> FILTER = {{
     BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
     BPF_STMT(BPF_LD | BPF_W | BPF_ABS, field(offsetof(seccomp_data, args) + sizeof(std::uint64_t))),
     BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, TCFLSH, 1, 0),
+    BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+    BPF_STMT(BPF_LD | BPF_W | BPF_ABS, field(offsetof(seccomp_data, args) + 2 * sizeof(std::uint64_t))),
+    BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, TCIFLUSH, 0, 1),
     BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
     BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_USER_NOTIF),
 }};

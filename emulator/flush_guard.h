@@ -1,7 +1,7 @@
 // Output flushes by the command, held until the emulator has taken what was
 // written before them.
 //
-//   emu_guard_flushes(channel)          in the child, before exec: every TCFLSH the command's
+//   emu_guard_flushes(channel)          in the child, before exec: every output TCFLSH the command's
 //                                       processes make waits for the emulator; 0, or -1 with errno
 //   emu_receive_flush_guard(channel)    in the emulator: the descriptor the held flushes arrive
 //                                       on, or -1 when the child could not set the guard up

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <ctime>
 #include <sys/prctl.h>
+#include <unistd.h>
 
 #include "panel_internal.h"
 #include "server.h"
@@ -18,11 +19,18 @@ volatile std::sig_atomic_t panel_stop;
 namespace {
 
 constexpr int EXIT_PORT_FAILURE = 1;
+// With no button touched for a second, the module is asked less often:
+// about every 41 ms instead of every 11, still more often than a tap lasts,
+// and a panel left alone costs less than half as much. Once a button is
+// touched the passes run at the module's pace again.
+constexpr long long IDLE_AFTER_MS = 1000;
+constexpr useconds_t IDLE_PAUSE_US = 30000;
 
 const PanelOptions *settings;
 // The buttons as the answered queries tell them.
 PanelButtons buttons;
 long long next_refresh_ms;
+long long last_touched_ms;
 // What the panel wants on the glass: the screen in view, drawn again in
 // full when the module comes back and at every refresh.
 PanelGlass wanted;
@@ -79,6 +87,16 @@ int take_key(long long now)
     view_press(key, now);
   view_held(buttons.held, now - buttons.held_since_ms, now);
   return 0;
+}
+
+void pause_when_idle(long long now)
+{
+  if (!buttons.released) {
+    last_touched_ms = now;
+    return;
+  }
+  if (now - last_touched_ms >= IDLE_AFTER_MS)
+    (void)without_store([] { return usleep(IDLE_PAUSE_US); });
 }
 
 int show_in_view(long long now)
@@ -165,6 +183,7 @@ int panel_run(const PanelOptions &options)
 {
   settings = &options;
   buttons = PanelButtons{};
+  last_touched_ms = panel_now_ms();
   watch_begin(stderr);
   (void)prctl(PR_SET_CHILD_SUBREAPER, 1, 0, 0, 0);
   const long long start = panel_now_ms();
@@ -201,6 +220,7 @@ int panel_run(const PanelOptions &options)
     page_run_reap();
     if (service_tend(now))
       schedule_refresh(now);
+    pause_when_idle(now);
   }
   stop_serving();
   view_end();
