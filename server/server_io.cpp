@@ -33,6 +33,8 @@ struct Connection {
   bool ended = false;
   // bye, or the connection failed.
   bool closing = false;
+  // Until a poll says otherwise, input may be waiting.
+  bool ready = true;
 };
 
 std::array<Connection, CLIENTS_MAX> connections;
@@ -52,6 +54,7 @@ void close_connection(int client)
   connection.skipping = false;
   connection.ended = false;
   connection.closing = false;
+  connection.ready = true;
   clients_remove(client);
 }
 
@@ -60,7 +63,7 @@ void close_connection(int client)
 void read_input(Connection *connection)
 {
   const std::size_t room = connection->input.size() - connection->filled;
-  if (connection->ended || connection->closing || room == 0)
+  if (connection->ended || connection->closing || !connection->ready || room == 0)
     return;
   const ssize_t got = recv(connection->fd, connection->input.data() + connection->filled, room, MSG_DONTWAIT);
   if (got > 0)
@@ -181,6 +184,7 @@ void server_connect(int fd, bool tcp, long long now_ms)
   connection.fd = fd;
   connection.tcp = tcp;
   connection.opened_ms = now_ms;
+  connection.ready = true;
 }
 
 // Every client is served in turn, each within the bound on lines, so one
@@ -210,6 +214,17 @@ int server_connection_fds(pollfd *fds, int capacity)
     fds[count++] = pollfd{connection.fd, events, 0};
   }
   return count;
+}
+
+// Each wake of the thread would otherwise read all sixteen connections, and
+// the one client that sent a line is the only one with anything to read.
+void server_note_ready(const pollfd *fds, int count)
+{
+  server_note_listeners(fds, count);
+  for (Connection &connection : connections) {
+    if (connection.fd >= 0)
+      connection.ready = server_found_ready(connection.fd, fds, count, connection.ready);
+  }
 }
 
 void server_stop()

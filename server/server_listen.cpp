@@ -26,6 +26,8 @@ constexpr long PORT_MAX = 65535;
 struct Listener {
   int fd = -1;
   bool tcp = false;
+  // Until a poll says otherwise, a connection may be waiting.
+  bool ready = true;
 };
 
 std::array<Listener, SERVER_LISTENERS_MAX> listeners;
@@ -250,7 +252,7 @@ bool server_is_loopback(const ServerAddress &address)
 void server_accept_all(long long now_ms)
 {
   for (const Listener &listener : listeners) {
-    for (int taken = 0; listener.fd >= 0 && taken < ACCEPTS_PER_PASS; taken++) {
+    for (int taken = 0; listener.fd >= 0 && listener.ready && taken < ACCEPTS_PER_PASS; taken++) {
       const int fd = accept4(listener.fd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
       if (fd < 0)
         break;
@@ -259,6 +261,16 @@ void server_accept_all(long long now_ms)
         (void)setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
       server_connect(fd, listener.tcp, now_ms);
     }
+  }
+}
+
+// An accept that finds nobody still costs the kernel a socket made and
+// freed: the listeners a poll found quiet are left alone.
+void server_note_listeners(const pollfd *fds, int count)
+{
+  for (Listener &listener : listeners) {
+    if (listener.fd >= 0)
+      listener.ready = server_found_ready(listener.fd, fds, count, listener.ready);
   }
 }
 

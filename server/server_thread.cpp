@@ -71,16 +71,21 @@ void *serve_clients(void * /*unused*/)
 {
   std::array<pollfd, WATCHED_MAX> fds{};
   fds[0] = pollfd{wake[0], POLLIN, 0};
+  int count = 0;
+  bool polled = false;
   while (!ending.load(std::memory_order_acquire)) {
     pthread_mutex_lock(&store);
+    if (polled)
+      server_note_ready(fds.data() + 1, count - 1);
     const bool more = server_poll(clock_ms());
-    int count = 1 + server_listener_fds(fds.data() + 1, WATCHED_MAX - 1);
+    count = 1 + server_listener_fds(fds.data() + 1, WATCHED_MAX - 1);
     const int connections = server_connection_fds(fds.data() + count, WATCHED_MAX - count);
     note_watched(fds.data() + count, connections);
     count += connections;
     pthread_mutex_unlock(&store);
-    if (poll(fds.data(), static_cast<nfds_t>(count), more ? 0 : TICK_MS) > 0 &&
-        (fds[0].revents & POLLIN) != 0)
+    const int found = poll(fds.data(), static_cast<nfds_t>(count), more ? 0 : TICK_MS);
+    polled = found >= 0;
+    if (found > 0 && (fds[0].revents & POLLIN) != 0)
       empty_pipe();
   }
   return nullptr;
