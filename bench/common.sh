@@ -54,11 +54,12 @@ heap_allocs() { grep -o 'total heap usage: [0-9,]* allocs' "$1" | tr -dc 0-9; }
 
 # The allocations made below a function (its file:function, without the
 # parameters, ends in NAME), as valgrind --xtree-memory=full counts them in
-# FILE; 0 when none is.
+# FILE; 0 when none is. The whole report is read: a reader that stopped early
+# would fail the pipe.
 allocs_below() {
   callgrind_annotate --inclusive=yes "$1" 2>/dev/null | awk -v name="$2" '
     { gsub(/\([^)]*\)/, "") }
-    NF == 7 && substr($7, length($7) - length(name) + 1) == name { gsub(",", "", $4); print $4; found = 1; exit }
+    !found && NF == 7 && substr($7, length($7) - length(name) + 1) == name { gsub(",", "", $4); print $4; found = 1 }
     END { if (!found) print 0 }'
 }
 
