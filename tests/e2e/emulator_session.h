@@ -163,7 +163,7 @@ inline std::string box(const std::string &row0, const std::string &row1)
 inline std::string trace_tail(const std::string &err, size_t lines = 40)
 {
   // The newline that ends the last line does not count.
-  size_t start = err.size() > 0 ? err.size() - 1 : 0;
+  size_t start = !err.empty() ? err.size() - 1 : 0;
   size_t seen = 0;
   while (start > 0 && seen < lines) {
     start = err.rfind('\n', start - 1);
