@@ -183,10 +183,10 @@ int panel_run(const PanelOptions &options)
 {
   settings = &options;
   buttons = PanelButtons{};
-  last_touched_ms = panel_now_ms();
   watch_begin(stderr);
   (void)prctl(PR_SET_CHILD_SUBREAPER, 1, 0, 0, 0);
   const long long start = panel_now_ms();
+  last_touched_ms = start;
   ring_begin(options, start);
   actions_begin(options);
   view_begin(options, start);

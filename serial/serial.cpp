@@ -85,18 +85,22 @@ int port_retry(long long bound_us, useconds_t pause_us, bool stoppable, Attempt 
   }
 }
 
-// A flush held by whatever stands behind the line (the emulator holds one
-// until it has read what was written before) gives way to a signal; it is
-// asked again, a few times at most.
+// A terminal's write gives way to a signal before it has taken a byte, and
+// so does a flush held by whatever stands behind the line (the emulator
+// holds one until it has read what was written before): the signal that
+// stops a program must not cut its last screen. The call is made again, a
+// few times at most; its last result is returned.
+template <typename Call> auto port_past_signals(Call call)
+{
+  auto result = call();
+  for (int tries = 1; result < 0 && errno == EINTR && tries < INTERRUPTED_CALL_TRIES; tries++)
+    result = call();
+  return result;
+}
+
 int port_flush(int queue)
 {
-  int flushed = -1;
-  for (int tries = 0; tries < INTERRUPTED_CALL_TRIES; tries++) {
-    flushed = tcflush(fd, queue);
-    if (flushed == 0 || errno != EINTR)
-      break;
-  }
-  return flushed;
+  return port_past_signals([queue] { return tcflush(fd, queue); });
 }
 
 // Output that cannot leave is dropped: a close would otherwise wait for it
@@ -301,16 +305,10 @@ int port_write(const unsigned char *data, int length)
   for (;;) {
     ssize_t written = 0;
     const int settled = port_retry(BUSY_BOUND_US, BUSY_PAUSE_US, true, [&] {
-      // A terminal's write gives way to a signal before it has taken a
-      // byte; the signal that stops a program must not cut its last screen.
-      for (int tries = 0; tries < INTERRUPTED_CALL_TRIES; tries++) {
-        written = write(fd, data + done, static_cast<size_t>(length - done));
-        if (written >= 0)
-          return 1;
-        if (errno != EINTR)
-          return errno == EAGAIN ? 0 : -1;
-      }
-      return 0;
+      written = port_past_signals([&] { return write(fd, data + done, static_cast<size_t>(length - done)); });
+      if (written >= 0)
+        return 1;
+      return errno == EAGAIN || errno == EINTR ? 0 : -1;
     });
     if (settled < 0)
       return -1;

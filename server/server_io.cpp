@@ -54,7 +54,6 @@ void close_connection(int client)
   connection.skipping = false;
   connection.ended = false;
   connection.closing = false;
-  connection.ready = true;
   clients_remove(client);
 }
 
